@@ -1,0 +1,123 @@
+// The benchmark measures unsigned 64-bit division. A compiler may replace a
+// 64-bit division by a 32-bit one when both operands happen to fit (clang
+// does on x86-64), which would silently change what is measured. These tests
+// read the built program's machine code and fail on any narrower division.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "support/process.hpp"
+
+namespace {
+
+using namespace testing_support;
+
+struct Census {
+    int wide = 0;                      // 64-bit integer divisions
+    int narrow = 0;                    // 8-, 16- or 32-bit integer divisions
+    std::vector<std::string> narrows;  // the offending instructions
+};
+
+// Returns the operand width in bits of an AT&T integer division, or 0 when
+// the instruction is not an integer division at all (divsd, fdiv, ...).
+int division_width(const std::string& mnemonic, const std::string& operands) {
+    static const std::regex division("i?div([bwlq]?)");
+    std::smatch m;
+    if (!std::regex_match(mnemonic, m, division)) return 0;
+    const std::string suffix = m[1];
+    if (suffix == "q") return 64;
+    if (suffix == "l") return 32;
+    if (suffix == "w") return 16;
+    if (suffix == "b") return 8;
+    static const std::regex r64("%r([abcd]x|[sd]i|[sb]p|[89]|1[0-5])"), r32("%(e[a-z]{2}|r[0-9]+d)"),
+        r16("%([abcd]x|[sd]i|[sb]p|r[0-9]+w)"), r8("%([abcd][lh]|[sd]il|[sb]pl|r[0-9]+b)");
+    if (std::regex_match(operands, r64)) return 64;
+    if (std::regex_match(operands, r32)) return 32;
+    if (std::regex_match(operands, r16)) return 16;
+    if (std::regex_match(operands, r8)) return 8;
+    return -1;  // a memory operand without a suffix: ambiguous, counted as narrow
+}
+
+// Counts the integer divisions in the functions of a disassembly whose names
+// begin with one of the prefixes (outlined parts and clones included).
+Census census(const std::string& disassembly, const std::vector<std::string>& prefixes) {
+    Census result;
+    static const std::regex header("[0-9a-f]+ <(.+)>:"), instruction("\\s*[0-9a-f]+:\\s+(\\S+)\\s*(\\S*).*");
+    bool inside = false;
+    for (const std::string& line : split_lines(disassembly)) {
+        std::smatch m;
+        if (std::regex_match(line, m, header)) {
+            inside = false;
+            for (const auto& prefix : prefixes) inside |= m[1].str().rfind(prefix, 0) == 0;
+        } else if (inside && std::regex_match(line, m, instruction)) {
+            int width = division_width(m[1], m[2]);
+            if (width == 64) {
+                ++result.wide;
+            } else if (width != 0) {
+                ++result.narrow;
+                result.narrows.push_back(line);
+            }
+        }
+    }
+    return result;
+}
+
+std::string disassemble(const std::string& program) {
+    std::string objdump = find_program("objdump");
+    if (objdump.empty()) return "";
+    ProcessResult result = run_process(std::vector<std::string>{objdump, "-d", "--no-show-raw-insn", program});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    return result.out;
+}
+
+#if defined(__x86_64__)
+constexpr bool kX86_64 = true;
+#else
+constexpr bool kX86_64 = false;
+#endif
+
+const std::vector<std::string> kBenchmarkCode = {"_Z9factorizey", "main"};
+
+TEST(DivisionWidth, ReadsInstructionsRight) {
+    struct {
+        const char* mnemonic;
+        const char* operands;
+        int width;
+    } const cases[] = {
+        // Register operands name the width.
+        {"div", "%rcx", 64}, {"div", "%r13", 64}, {"idiv", "%r8", 64},
+        {"div", "%ecx", 32}, {"div", "%r9d", 32},
+        {"div", "%cx", 16}, {"div", "%r10w", 16},
+        {"div", "%cl", 8}, {"divb", "(%rax)", 8},
+        // Memory operands carry a suffix.
+        {"divq", "0x8(%rsp)", 64}, {"divl", "0x8(%rsp)", 32},
+        // Not integer divisions.
+        {"divsd", "%xmm1,%xmm0", 0}, {"vdivpd", "%ymm1,%ymm2,%ymm3", 0}, {"fdivp", "%st,%st(1)", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(division_width(c.mnemonic, c.operands), c.width) << c.mnemonic << " " << c.operands;
+}
+
+TEST(DivisionWidth, BenchmarkDividesIn64BitsOnly) {
+    if (!kX86_64) GTEST_SKIP() << "the division-width check reads x86-64 machine code; this is another architecture";
+    std::string code = disassemble(BENCHMARK_PROGRAM);
+    if (code.empty()) GTEST_SKIP() << "objdump (GNU binutils) not found; cannot read the machine code";
+    Census found = census(code, kBenchmarkCode);
+    EXPECT_EQ(found.narrow, 0) << "narrow divisions in the benchmark:\n"
+                               << testing::PrintToString(found.narrows);
+    Census factorize = census(code, {"_Z9factorizey"});
+    EXPECT_GE(factorize.wide, 1) << "factorize performs no 64-bit division";
+}
+
+// The same source built with clang: the check must see the substitution.
+TEST(DivisionWidth, CatchesClangsSubstitution) {
+    if (!kX86_64) GTEST_SKIP() << "the division-width check reads x86-64 machine code; this is another architecture";
+    if (std::string(CLANG_BUILD).empty()) GTEST_SKIP() << "clang++ not found; no clang build to check against";
+    std::string code = disassemble(CLANG_BUILD);
+    if (code.empty()) GTEST_SKIP() << "objdump (GNU binutils) not found; cannot read the machine code";
+    EXPECT_GT(census(code, kBenchmarkCode).narrow, 0);
+}
+
+}  // namespace
