@@ -1,0 +1,113 @@
+#include "commands.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "calibrate.hpp"
+#include "cost.hpp"
+#include "report.hpp"
+#include "verify.hpp"
+
+namespace factorize {
+namespace {
+
+const char kProgram[] = "factorize_check";
+
+bool read_decimal(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 20) return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    return true;
+}
+
+void put(FILE* stream, const std::string& text) { fwrite(text.data(), 1, text.size(), stream); }
+
+}  // namespace
+
+std::string parse_range(const std::string& text, Range& range) {
+    size_t dots = text.find("..");
+    Range parsed;
+    if (dots == std::string::npos || !read_decimal(text.substr(0, dots), parsed.first) ||
+        !read_decimal(text.substr(dots + 2), parsed.last))
+        return "expected FIRST..LAST with two decimal numbers, got \"" + text + "\"";
+    if (parsed.first > parsed.last) return "the range's first number is above its last: \"" + text + "\"";
+    if (parsed.last - parsed.first >= kMaxRangeCount)
+        return "a range of at most " + std::to_string(kMaxRangeCount) + " numbers, got \"" + text + "\"";
+    range = parsed;
+    return "";
+}
+
+int run_verify(const VerifyOptions& options) {
+    const bool from_stdin = options.file.empty() || options.file == "-";
+    const std::string name = from_stdin ? "<stdin>" : options.file;
+    int fd = 0;
+    if (!from_stdin) {
+        struct stat st;
+        if (stat(options.file.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            fprintf(stderr, "%s: %s is a directory; expected a benchmark output file\n", kProgram, name.c_str());
+            return kExitUsage;
+        }
+        fd = open(options.file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            fprintf(stderr, "%s: cannot open %s: %s\n", kProgram, name.c_str(), strerror(errno));
+            return kExitUsage;
+        }
+    }
+    Verifier verifier(options.range);
+    static char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            fprintf(stderr, "%s: cannot read %s: %s\n", kProgram, name.c_str(), strerror(errno));
+            if (fd != 0) close(fd);
+            return kExitUsage;
+        }
+        if (n == 0) break;
+        verifier.feed(std::string_view(buffer, static_cast<size_t>(n)));
+    }
+    if (fd != 0) close(fd);
+    verifier.finish();
+
+    const VerifyResult& result = verifier.result();
+    put(stderr, messages_text(result, name));
+    if (!result.valid())
+        fprintf(stderr, "%s: %s is not a valid run: %s in %s\n", kProgram, name.c_str(),
+                plural(result.problems.total, "problem", "problems").c_str(),
+                plural(result.lines, "line", "lines").c_str());
+    if (options.json)
+        put(stdout, verify_json(result, options.range, machine_context()).dump(2) + "\n");
+    else if (result.valid())
+        put(stdout, verify_summary_text(result, options.range));
+    return result.valid() ? kExitValid : kExitInvalid;
+}
+
+int run_plan(const PlanOptions& options) {
+    const uint64_t cpus = options.cpus.value_or(logical_cpus());
+    const std::vector<uint64_t> teams = options.teams.empty() ? default_teams(cpus) : options.teams;
+    Calibration calibration;
+    if (options.rate) {
+        calibration.rate = *options.rate;
+    } else {
+        calibration = measure_division_rate();
+    }
+    RangeCost costs(options.range);
+    std::vector<PlanRow> rows = plan_rows(costs, teams, cpus, calibration.rate);
+    if (options.json)
+        put(stdout, plan_json(costs, rows, cpus, calibration, options.rate.has_value(), machine_context()).dump(2) + "\n");
+    else
+        put(stdout, plan_text(costs, rows, cpus, calibration, options.rate.has_value()));
+    return kExitValid;
+}
+
+}  // namespace factorize

@@ -1,0 +1,43 @@
+// factorize_check's subcommands, apart from the parsing of its command line.
+// Each returns the process's exit status: 0 for success (a valid run), 1 for
+// an invalid run, 2 for a usage or I/O error.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "range.hpp"
+
+namespace factorize {
+
+constexpr int kExitValid = 0;
+constexpr int kExitInvalid = 1;
+constexpr int kExitUsage = 2;
+
+// Largest range a --range option may name: the verifier keeps a few bytes
+// per number, and the cost model factors each.
+constexpr uint64_t kMaxRangeCount = uint64_t{1} << 24;
+
+// Parses "FIRST..LAST" into range; returns "" or what is wrong.
+std::string parse_range(const std::string& text, Range& range);
+
+struct VerifyOptions {
+    std::string file = "-";  // "-" for standard input
+    bool json = false;
+    Range range = kBenchmarkRange;
+};
+
+struct PlanOptions {
+    std::vector<uint64_t> teams;     // empty for the default list
+    std::optional<double> rate;      // remainder tests/s per core; timed when absent
+    std::optional<uint64_t> cpus;    // this machine's logical CPUs when absent
+    bool json = false;
+    Range range = kBenchmarkRange;
+};
+
+int run_verify(const VerifyOptions& options);
+int run_plan(const PlanOptions& options);
+
+}  // namespace factorize

@@ -1,0 +1,68 @@
+// factorize_check: verifies a factorize_ZOVE run's output and explains its
+// time. This file only reads the command line; the work is in the library.
+//
+//     factorize_check verify [FILE] [--json]
+//     factorize_check plan [TEAM ...] [--rate R] [--cpus N] [--json]
+#include <CLI/CLI.hpp>
+#include <climits>
+#include <cstdio>
+
+#include "commands.hpp"
+
+using namespace factorize;
+
+int main(int argc, char** argv) {
+    CLI::App app{"Verifies a factorize_ZOVE run's output and explains its time.", "factorize_check"};
+    app.require_subcommand(1);
+    std::string range_text;
+    auto add_range = [&](CLI::App* command) {
+        command->add_option("--range", range_text,
+                            "Numbers FIRST..LAST of a test build of the benchmark (default: the real range)");
+    };
+
+    VerifyOptions verify;
+    CLI::App* verify_command = app.add_subcommand("verify", "Check a benchmark output, all of it");
+    verify_command->add_option("file", verify.file, "The output to check; standard input when absent or -");
+    verify_command->add_flag("--json", verify.json, "Print the result as one JSON object");
+    add_range(verify_command);
+
+    PlanOptions plan;
+    double rate = 0;
+    uint64_t cpus = 0;
+    CLI::App* plan_command = app.add_subcommand("plan", "Predict a run's time for some team sizes");
+    plan_command->add_option("team", plan.teams, "Team sizes (default: 1, 2, 4, ... up to twice the CPUs)")
+        ->check(CLI::Range(uint64_t{1}, uint64_t{INT_MAX}));
+    CLI::Option* rate_option =
+        plan_command->add_option("--rate", rate, "Remainder tests per second on one core, instead of timing it")
+            ->check(CLI::PositiveNumber);
+    CLI::Option* cpus_option = plan_command->add_option("--cpus", cpus, "Cores to predict for (default: this machine's)")
+                                   ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 20));
+    plan_command->add_flag("--json", plan.json, "Print the plan as one JSON object");
+    add_range(plan_command);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        return app.exit(CLI::CallForHelp());
+    } catch (const CLI::ParseError& e) {
+        fprintf(stderr, "factorize_check: %s\nRun with --help for usage.\n", e.what());
+        return kExitUsage;
+    }
+
+    Range range = kBenchmarkRange;
+    if (!range_text.empty()) {
+        std::string error = parse_range(range_text, range);
+        if (!error.empty()) {
+            fprintf(stderr, "factorize_check: --range: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+    if (*verify_command) {
+        verify.range = range;
+        return run_verify(verify);
+    }
+    plan.range = range;
+    if (*rate_option) plan.rate = rate;
+    if (*cpus_option) plan.cpus = cpus;
+    return run_plan(plan);
+}
