@@ -111,6 +111,17 @@ TEST(DivisionWidth, BenchmarkDividesIn64BitsOnly) {
     EXPECT_GE(factorize.wide, 1) << "factorize performs no 64-bit division";
 }
 
+// plan's timing loop must divide as the benchmark does, or its rate would
+// not predict the benchmark's time.
+TEST(DivisionWidth, PlansTimingLoopDividesIn64BitsOnly) {
+    if (!kX86_64) GTEST_SKIP() << "the division-width check reads x86-64 machine code; this is another architecture";
+    std::string code = disassemble(CHECK_PROGRAM);
+    if (code.empty()) GTEST_SKIP() << "objdump (GNU binutils) not found; cannot read the machine code";
+    Census loop = census(code, {"_ZN9factorize19trial_division_span"});
+    EXPECT_EQ(loop.narrow, 0) << testing::PrintToString(loop.narrows);
+    EXPECT_GE(loop.wide, 1) << "the timing loop performs no 64-bit division";
+}
+
 // The same source built with clang: the check must see the substitution.
 TEST(DivisionWidth, CatchesClangsSubstitution) {
     if (!kX86_64) GTEST_SKIP() << "the division-width check reads x86-64 machine code; this is another architecture";
