@@ -37,7 +37,19 @@ struct PlanOptions {
     Range range = kBenchmarkRange;
 };
 
+struct WatchOptions {
+    std::string log;                   // where every byte of the output goes
+    bool force = false;                // overwrite an existing log
+    double interval = 10;              // seconds between plain progress lines
+    std::vector<std::string> command;  // run under a pseudo-terminal; else read standard input
+    Range range = kBenchmarkRange;
+};
+
+// The exit status after an interrupt, as a shell reports SIGINT.
+constexpr int kExitInterrupted = 130;
+
 int run_verify(const VerifyOptions& options);
+int run_watch(const WatchOptions& options);
 int run_plan(const PlanOptions& options);
 
 }  // namespace factorize

@@ -3,6 +3,8 @@
 //
 //     factorize_check verify [FILE] [--json]
 //     factorize_check plan [TEAM ...] [--rate R] [--cpus N] [--json]
+//     factorize_ZOVE | factorize_check watch LOG
+//     factorize_check watch LOG -- factorize_ZOVE
 #include <CLI/CLI.hpp>
 #include <climits>
 #include <cstdio>
@@ -40,6 +42,18 @@ int main(int argc, char** argv) {
     plan_command->add_flag("--json", plan.json, "Print the plan as one JSON object");
     add_range(plan_command);
 
+    WatchOptions watch;
+    CLI::App* watch_command = app.add_subcommand(
+        "watch", "Log a running benchmark's output, show its progress, verify it at the end");
+    watch_command->add_option("log", watch.log, "The file that receives every byte of the output")->required();
+    watch_command->add_option("command", watch.command,
+                              "After --: the benchmark to start under a pseudo-terminal (default: read standard input)");
+    watch_command->add_flag("--force", watch.force, "Overwrite the log if it exists");
+    watch_command->add_option("--interval", watch.interval,
+                              "Seconds between progress lines when standard error is not a terminal")
+        ->check(CLI::Range(0.01, 86400.0));
+    add_range(watch_command);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -60,6 +74,10 @@ int main(int argc, char** argv) {
     if (*verify_command) {
         verify.range = range;
         return run_verify(verify);
+    }
+    if (*watch_command) {
+        watch.range = range;
+        return run_watch(watch);
     }
     plan.range = range;
     if (*rate_option) plan.rate = rate;

@@ -125,7 +125,7 @@ void Child::close_stdin() {
 }
 
 void Child::send_signal(int sig) {
-    if (pid_ > 0 && !waited_) kill(pid_, sig);
+    if (pid_ > 0 && !reaped_) kill(pid_, sig);
 }
 
 std::string Child::out_so_far() {
@@ -138,12 +138,22 @@ std::string Child::err_so_far() {
     return shared_->err;
 }
 
+bool Child::ended_within(double seconds) {
+    for (int waited_ms = 0; !reaped_; waited_ms += 10) {
+        if (waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+        else if (waited_ms >= seconds * 1000) return false;
+        else usleep(10000);
+    }
+    return true;
+}
+
 ProcessResult Child::wait() {
     if (waited_) return result_;
     close_stdin();
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    int status = status_;
+    while (!reaped_ && waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
+    reaped_ = true;
     if (out_reader_.joinable()) out_reader_.join();
     err_reader_.join();
     waited_ = true;

@@ -40,6 +40,9 @@ public:
     bool write_stdin(const std::string& data);
     void close_stdin();
     void send_signal(int sig);
+    // Says whether the child ends within this many seconds, without closing
+    // its standard input.
+    bool ended_within(double seconds);
     // Waits for the child to end and returns what it wrote and how it ended.
     ProcessResult wait();
     // Return what the child has written to standard output or error so far.
@@ -53,6 +56,8 @@ private:
     struct Shared;
     Shared* shared_;
     bool waited_ = false;
+    bool reaped_ = false;
+    int status_ = 0;
     ProcessResult result_;
 };
 

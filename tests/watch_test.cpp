@@ -1,0 +1,255 @@
+// factorize_check watch: the log, the progress and its estimate, an early
+// end, an interrupt, and a benchmark started under a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cost.hpp"
+#include "support/process.hpp"
+#include "support/run_output.hpp"
+#include "watch.hpp"
+
+namespace {
+
+using namespace testing_support;
+using Clock = std::chrono::steady_clock;
+
+TEST(WatchText, FormatsDurationsAndProgress) {
+    EXPECT_EQ(factorize::format_duration(0), "0:00");
+    EXPECT_EQ(factorize::format_duration(59.6), "1:00");
+    EXPECT_EQ(factorize::format_duration(3599), "59:59");
+    EXPECT_EQ(factorize::format_duration(3675.95), "1:01:16");
+    factorize::Progress p;
+    p.has_team = true;
+    p.fraction = 0.5;
+    p.numbers_done = 8000;
+    p.numbers = 16384;
+    p.elapsed = 1800;
+    p.eta = 1830;
+    EXPECT_EQ(factorize::progress_bar(p, 10), "[#####.....]  50.0%  8000/16384 numbers  elapsed 30:00  ETA 30:30");
+    EXPECT_EQ(factorize::progress_line(p),
+              "progress: 50.0% of the remainder tests, 8000/16384 numbers, elapsed 30:00, ETA 30:30");
+    p.has_team = false;
+    EXPECT_NE(factorize::progress_line(p).find("waiting for the banner"), std::string::npos);
+}
+
+// The estimate, from members' counts alone: two members, one twice as
+// loaded, both at 100 tests/s.
+TEST(WatchEstimate, TheSlowestMemberDecides) {
+    factorize::RangeCost costs(factorize::Range{2, 9});
+    factorize::ProgressTracker tracker(costs);
+    factorize::VerifyResult result;
+    result.team = 2;
+    result.member_tests = {0, 0};
+    tracker.update(result, 0);
+    EXPECT_FALSE(tracker.progress(1).eta.has_value()) << "no rate before any line";
+    // Team of 2 over 2..9: member 0 takes 2..5, member 1 takes 6..9.
+    const uint64_t block0 = costs.span_tests(0, 4), block1 = costs.span_tests(4, 8);
+    result.member_tests = {costs.number_tests(0), costs.number_tests(4)};
+    result.total_tests = result.member_tests[0] + result.member_tests[1];
+    tracker.update(result, 2);
+    factorize::Progress p = tracker.progress(2);
+    ASSERT_TRUE(p.eta.has_value());
+    double rate = static_cast<double>(result.total_tests) / 4;  // two members busy for 2 s each
+    EXPECT_DOUBLE_EQ(p.member_rate, rate);
+    const uint64_t left = std::max(block0 - result.member_tests[0], block1 - result.member_tests[1]);
+    EXPECT_DOUBLE_EQ(*p.eta, static_cast<double>(left) / rate);
+    // Member 0 finishes at 3 s; its time stops counting from then on.
+    result.member_tests[0] = block0;
+    tracker.update(result, 3);
+    p = tracker.progress(5);
+    EXPECT_DOUBLE_EQ(p.member_rate, static_cast<double>(block0 + result.member_tests[1]) / (3 + 5));
+}
+
+class Watch : public ::testing::Test {
+protected:
+    void SetUp() override { dir_ = make_temp_dir(); }
+    std::string log() const { return dir_ + "/run.log"; }
+    ProcessOptions watch(std::vector<std::string> args) const {
+        ProcessOptions options;
+        options.argv = {CHECK_PROGRAM, "watch"};
+        options.argv.insert(options.argv.end(), args.begin(), args.end());
+        options.pipe_stdin = true;
+        return options;
+    }
+    std::string dir_;
+};
+
+struct ProgressLine {
+    double percent, elapsed, eta;  // eta < 0 when unknown
+};
+
+double seconds_of(const std::string& text) {
+    int h = 0, m = 0, s = 0;
+    if (sscanf(text.c_str(), "%d:%d:%d", &h, &m, &s) == 3) return h * 3600 + m * 60 + s;
+    sscanf(text.c_str(), "%d:%d", &m, &s);
+    return m * 60 + s;
+}
+
+std::vector<ProgressLine> progress_lines(const std::string& err) {
+    std::vector<ProgressLine> lines;
+    const std::regex line("progress: ([0-9.]+)% of the remainder tests, \\d+/\\d+ numbers, elapsed ([0-9:]+), (.*)");
+    for (const std::string& text : split_lines(err)) {
+        std::smatch m;
+        if (!std::regex_match(text, m, line)) continue;
+        std::smatch eta;
+        std::string rest = m[3];
+        bool known = std::regex_match(rest, eta, std::regex("ETA ([0-9:]+)"));
+        lines.push_back({std::stod(m[1]), seconds_of(m[2]), known ? seconds_of(eta[1]) : -1});
+    }
+    return lines;
+}
+
+// A made run of a team of 2, each line written when its member would have
+// finished it at a steady division rate, so that the slowest member ends
+// after about 6 s: the log must equal the input and the estimate must track
+// the time actually left.
+TEST_F(Watch, SlowFeedIsLoggedByteForByteWithASensibleEstimate) {
+    const double duration = 6;
+    std::vector<std::string> lines = made_run_lines(MadeRun{});
+    factorize::RangeCost costs;
+    const double rate = static_cast<double>(costs.team_cost(2).slowest_tests) / duration;
+    // When each line is due: members' blocks are 1999999999.. and 2000008191..
+    std::vector<std::pair<double, std::string>> schedule;
+    std::vector<double> busy(2, 0);
+    for (size_t i = 1; i + 2 < lines.size(); ++i) {
+        uint64_t number = std::stoull(lines[i]);
+        size_t member = number - 1999999999 < 8192 ? 0 : 1;
+        busy[member] += static_cast<double>(costs.number_tests(number - 1999999999)) / rate;
+        schedule.push_back({busy[member], lines[i]});
+    }
+    std::stable_sort(schedule.begin(), schedule.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    Child child(watch({log(), "--interval", "0.25"}));
+    const auto start = Clock::now();
+    std::string fed = lines[0];
+    child.write_stdin(lines[0]);
+    for (const auto& [due, line] : schedule) {
+        std::this_thread::sleep_until(start + std::chrono::duration<double>(due));
+        child.write_stdin(line);
+        fed += line;
+    }
+    child.write_stdin(lines[lines.size() - 2] + lines.back());
+    fed += lines[lines.size() - 2] + lines.back();
+    ProcessResult result = child.wait();
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(read_file(log()), fed);
+    EXPECT_NE(result.out.find("slowest member:            1, with 1310199216627"), std::string::npos) << result.out;
+
+    std::vector<ProgressLine> progress = progress_lines(result.err);
+    ASSERT_GE(progress.size(), 8u) << result.err;
+    for (size_t i = 1; i < progress.size(); ++i) EXPECT_GE(progress[i].percent, progress[i - 1].percent);
+    // Mid-run, the time left is known to within a whole-second display; the
+    // estimate may lean long while unfinished numbers are invisible.
+    int checked = 0;
+    for (const ProgressLine& p : progress) {
+        if (p.elapsed < 2 || p.elapsed > took - 2 || p.eta < 0) continue;
+        double left = took - p.elapsed;
+        EXPECT_GT(p.eta, left * 0.4 - 1) << "at " << p.elapsed << " s";
+        EXPECT_LT(p.eta, left * 2.5 + 1) << "at " << p.elapsed << " s";
+        ++checked;
+    }
+    EXPECT_GT(checked, 0) << result.err;
+}
+
+TEST_F(Watch, AnEarlyEndIsIncomplete) {
+    std::string text = made_run(MadeRun{});
+    std::string half = text.substr(0, text.find("\n", text.size() / 2) + 1);
+    Child child(watch({log()}));
+    child.write_stdin(half);
+    ProcessResult result = child.wait();
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(read_file(log()), half);
+    const size_t arrived = split_lines(half).size() - 1;  // all but the banner
+    EXPECT_NE(result.err.find("incomplete: " + std::to_string(arrived) + " of the 16384 factorization lines arrived"),
+              std::string::npos)
+        << result.err;
+}
+
+// Ctrl-C reaches both ends of the pipe; the watch reads what is still on its
+// way and stops, with every byte received in the log.
+TEST_F(Watch, AnInterruptKeepsEveryByteReceived) {
+    for (bool writer_closes : {true, false}) {
+        SCOPED_TRACE(writer_closes ? "the writer stops" : "the writer stays silent");
+        std::string text = made_run(MadeRun{});
+        std::string part = text.substr(0, 100000);  // ends inside a line
+        std::remove(log().c_str());
+        Child child(watch({log()}));
+        child.write_stdin(part);
+        auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (read_file(log()).size() < part.size() && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        child.send_signal(SIGINT);
+        if (writer_closes) child.close_stdin();
+        EXPECT_TRUE(child.ended_within(10)) << "the watch must stop by itself";
+        ProcessResult result = child.wait();
+        EXPECT_EQ(result.exit_code, 130) << result.err;
+        EXPECT_EQ(read_file(log()), part);
+        EXPECT_NE(result.err.find("interrupted; " + log() + " holds every byte received (100000 bytes)"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_NE(result.err.find("incomplete"), std::string::npos);
+    }
+}
+
+TEST_F(Watch, RefusesToOverwriteALogUnlessForced) {
+    FILE* f = fopen(log().c_str(), "w");
+    fputs("an earlier run\n", f);
+    fclose(f);
+    ProcessResult refused = run_process(watch({log()}));
+    EXPECT_EQ(refused.exit_code, 2);
+    EXPECT_NE(refused.err.find("exists already"), std::string::npos);
+    EXPECT_EQ(read_file(log()), "an earlier run\n");
+
+    Child forced(watch({"--force", log()}));
+    forced.write_stdin(made_run(MadeRun{}));
+    EXPECT_EQ(forced.wait().exit_code, 0);
+    EXPECT_EQ(read_file(log()), made_run(MadeRun{}));
+}
+
+// The benchmark started by the watch itself: a test build of 100 numbers.
+TEST_F(Watch, RunsTheBenchmarkUnderAPseudoTerminal) {
+    ProcessOptions options = watch({"--range", "0..99", log(), "--", SMALL_RANGE_PROGRAM});
+    options.env = {{"OMP_NUM_THREADS", "3"}};
+    ProcessResult result = run_process(options);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    std::string text = read_file(log());
+    EXPECT_EQ(split_lines(text).size(), 103u);
+    EXPECT_EQ(text.find('\r'), std::string::npos) << "the terminal must pass bytes unchanged";
+    EXPECT_NE(result.out.find("team size:                 3"), std::string::npos) << result.out;
+}
+
+TEST_F(Watch, TheCommandSeesATerminalAndItsFailureCounts) {
+    struct {
+        const char* context;
+        std::vector<std::string> command;
+        int exit_code;
+        const char* err;
+        const char* log;
+    } const cases[] = {
+        {"standard output is a terminal, bytes untranslated", {"/bin/sh", "-c", "test -t 1 && printf 'a\\nb\\n'"}, 1,
+         "incomplete", "a\nb\n"},
+        {"a failing command fails the watch", {"/bin/sh", "-c", "exit 3"}, 1, "exited with status 3", ""},
+        {"a command that cannot start", {"/nonexistent/benchmark"}, 2, "cannot run /nonexistent/benchmark", ""},
+    };
+    for (const auto& c : cases) {
+        std::remove(log().c_str());
+        std::vector<std::string> args = {log(), "--"};
+        args.insert(args.end(), c.command.begin(), c.command.end());
+        ProcessResult result = run_process(watch(args));
+        EXPECT_EQ(result.exit_code, c.exit_code) << c.context << "\n" << result.err;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.context << "\n" << result.err;
+        EXPECT_EQ(read_file(log()), c.log) << c.context;
+    }
+}
+
+}  // namespace
