@@ -47,17 +47,6 @@ ProcessOptions team_of(const Range& range, int threads, std::vector<std::string>
     return options;
 }
 
-// The block that member m of a team of T owns: offsets [begin, end).
-struct Block {
-    uint64_t begin, end;
-};
-
-Block expected_block(uint64_t count, uint64_t team, uint64_t member) {
-    uint64_t q = count / team, r = count % team;
-    if (member < r) return {member * (q + 1), member * (q + 1) + q + 1};
-    return {member * q + r, member * q + r + q};
-}
-
 struct Report {
     double elapsed = -1, rate = -1;
 };
@@ -134,7 +123,8 @@ TEST(Driver, SplitsTheRangeIntoOneAscendingBlockPerMember) {
 
         std::map<int, MemberRecord> members = read_records(result.err);
         for (int member = 0; member < c.threads; ++member) {
-            Block block = expected_block(kSmall.count(), static_cast<uint64_t>(c.threads), static_cast<uint64_t>(member));
+            ReferenceBlock block =
+                reference_block(kSmall.count(), static_cast<uint64_t>(c.threads), static_cast<uint64_t>(member));
             std::vector<uint64_t> expected;
             for (uint64_t offset = block.begin; offset < block.end; ++offset) expected.push_back(kSmall.first + offset);
             const MemberRecord& record = members[member];

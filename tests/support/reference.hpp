@@ -45,4 +45,17 @@ inline uint64_t reference_remainder_tests(uint64_t n) {
     return tests;
 }
 
+// The offsets [begin, end) that member owns in a team of team splitting
+// count numbers: one contiguous block each, the remainder spread one number
+// each over the lowest-numbered members.
+struct ReferenceBlock {
+    uint64_t begin, end;
+};
+
+inline ReferenceBlock reference_block(uint64_t count, uint64_t team, uint64_t member) {
+    const uint64_t q = count / team, r = count % team;
+    if (member < r) return {member * (q + 1), member * (q + 1) + q + 1};
+    return {member * q + r, member * q + r + q};
+}
+
 }  // namespace testing_support

@@ -27,11 +27,9 @@ inline std::vector<std::string> made_run_lines(const MadeRun& run) {
     snprintf(text, sizeof text, "Benchmarking scalar factorization with OpenMP using %d threads...:\n", run.team);
     lines.push_back(text);
     std::vector<std::vector<uint64_t>> blocks(std::min(team, count));
-    const uint64_t q = count / team, r = count % team;
     for (uint64_t member = 0; member < blocks.size(); ++member) {
-        uint64_t begin = member < r ? member * (q + 1) : member * q + r;
-        uint64_t size = member < r ? q + 1 : q;
-        for (uint64_t i = 0; i < size; ++i) blocks[member].push_back(run.first + begin + i);
+        ReferenceBlock block = reference_block(count, team, member);
+        for (uint64_t offset = block.begin; offset < block.end; ++offset) blocks[member].push_back(run.first + offset);
     }
     for (size_t i = 0; lines.size() < count + 1; ++i)
         for (const auto& block : blocks)
