@@ -1,14 +1,17 @@
 // The benchmark measures unsigned 64-bit division. A compiler may replace a
 // 64-bit division by a 32-bit one when both operands happen to fit (clang
 // does on x86-64), which would silently change what is measured. These tests
-// read the built program's machine code and fail on any narrower division.
+// read the built program's machine code and fail on any narrower division,
+// and count the divisions it executes under a debugger.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "support/process.hpp"
+#include "support/reference.hpp"
 
 namespace {
 
@@ -38,6 +41,22 @@ int division_width(const std::string& mnemonic, const std::string& operands) {
     if (std::regex_match(operands, r16)) return 16;
     if (std::regex_match(operands, r8)) return 8;
     return -1;  // a memory operand without a suffix: ambiguous, counted as narrow
+}
+
+// Returns the offsets of the integer divisions from the start of function.
+std::vector<long> division_offsets(const std::string& disassembly, const std::string& function) {
+    std::vector<long> offsets;
+    static const std::regex header("([0-9a-f]+) <(.+)>:"), instruction("\\s*([0-9a-f]+):\\s+(\\S+)\\s*(\\S*).*");
+    long start = -1;
+    for (const std::string& line : split_lines(disassembly)) {
+        std::smatch m;
+        if (std::regex_match(line, m, header)) {
+            start = m[2] == function ? std::stol(m[1], nullptr, 16) : -1;
+        } else if (start >= 0 && std::regex_match(line, m, instruction) && division_width(m[2], m[3]) != 0) {
+            offsets.push_back(std::stol(m[1], nullptr, 16) - start);
+        }
+    }
+    return offsets;
 }
 
 // Counts the integer divisions in the functions of a disassembly whose names
@@ -129,6 +148,70 @@ TEST(DivisionWidth, CatchesClangsSubstitution) {
     std::string code = disassemble(CLANG_BUILD);
     if (code.empty()) GTEST_SKIP() << "objdump (GNU binutils) not found; cannot read the machine code";
     EXPECT_GT(census(code, kBenchmarkCode).narrow, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs a test build of the benchmark under gdb with a counting breakpoint on
+// each division in factorize, and returns the divisions executed; -1 when
+// gdb cannot run it (why goes to skip).
+long count_divisions(const std::string& program, std::string& skip) {
+    std::string gdb = find_program("gdb");
+    if (gdb.empty()) {
+        skip = "gdb not found; cannot count the divisions executed";
+        return -1;
+    }
+    std::vector<long> offsets = division_offsets(disassemble(program), "_Z9factorizey");
+    EXPECT_FALSE(offsets.empty());
+    std::string dir = make_temp_dir(), script = dir + "/count.gdb";
+    FILE* f = fopen(script.c_str(), "w");
+    fputs("set pagination off\nset confirm off\nstarti\n", f);
+    for (long offset : offsets) fprintf(f, "break *((char *)&factorize + %ld)\ncommands\nsilent\ncontinue\nend\n", offset);
+    fputs("continue\ninfo breakpoints\n", f);
+    fclose(f);
+    ProcessOptions options;
+    options.argv = {gdb, "-q", "-batch", "-nx", "-x", script, program};
+    options.env = {{"OMP_NUM_THREADS", "1"}};
+    ProcessResult result = run_process(options);
+    if (result.out.find("exited normally") == std::string::npos) {
+        skip = "gdb could not run the program here:\n" + result.out + result.err;
+        return -1;
+    }
+    long total = 0;
+    static const std::regex hits("breakpoint already hit (\\d+) times?");
+    for (const std::string& line : split_lines(result.out)) {
+        std::smatch m;
+        if (std::regex_search(line, m, hits)) total += std::stol(m[1]);
+    }
+    return total;
+}
+
+// A number n >= 2 with largest prime factor p and k prime factors costs
+// p - 1 + k remainder tests and p - 1 + 2k divisions: each factor found
+// costs one more division for the quotient. No shortcut may lower this.
+TEST(DivisionCount, FactorizeExecutesTheDivisionsOfTheCostModel) {
+    if (!kX86_64) GTEST_SKIP() << "the division count reads x86-64 machine code; this is another architecture";
+    if (find_program("objdump").empty()) GTEST_SKIP() << "objdump (GNU binutils) not found";
+    struct {
+        const char* context;
+        const char* program;
+        uint64_t first, last;
+    } const cases[] = {
+        {"12: 5 remainder tests and 8 divisions", TWELVE_PROGRAM, 12, 12},
+        {"2000016382: 2866 remainder tests", LAST_NUMBER_PROGRAM, 2000016382, 2000016382},
+        {"every number from 0 to 99", SMALL_RANGE_PROGRAM, 0, 99},
+    };
+    for (const auto& c : cases) {
+        uint64_t expected = 0;
+        for (uint64_t n = c.first; n <= c.last; ++n)
+            expected += testing_support::reference_remainder_tests(n) + testing_support::reference_factors(n).size();
+        std::string skip;
+        long counted = count_divisions(c.program, skip);
+        if (counted < 0) GTEST_SKIP() << skip;
+        EXPECT_EQ(static_cast<uint64_t>(counted), expected) << c.context;
+    }
 }
 
 }  // namespace
