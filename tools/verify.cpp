@@ -89,6 +89,7 @@ ParsedLine parse_report(std::string_view line, std::string_view head, std::strin
         return malformed(kind, std::string("expected ") + shape + ", got " + quote(line));
     value = value.substr(0, value.size() - tail.size());
     ParsedLine parsed;
+    parsed.value_text = std::string(value);
     if (!read_two_decimals(value, parsed.value))
         return malformed(kind, std::string("expected ") + shape + " with a number with exactly two decimals, got " +
                                    quote(line));
@@ -267,7 +268,7 @@ void Verifier::dispatch(const ParsedLine& parsed, std::string_view text, uint64_
         case ParsedLine::kElapsed:
             result_.has_elapsed = true;
             result_.elapsed = parsed.value;
-            result_.elapsed_text = std::string(text.substr(kElapsedHead.size(), text.size() - kElapsedHead.size() - kElapsedTail.size()));
+            result_.elapsed_text = parsed.value_text;
             elapsed_line_ = line;
             stage_ = Stage::kAfterElapsed;
             return;
@@ -289,7 +290,7 @@ void Verifier::dispatch(const ParsedLine& parsed, std::string_view text, uint64_
         if (parsed.kind == ParsedLine::kRate) {
             result_.has_rate = true;
             result_.rate = parsed.value;
-            result_.rate_text = std::string(text.substr(kRateHead.size()));
+            result_.rate_text = parsed.value_text;
             stage_ = Stage::kAfterRate;
             check_rate(line);
             return;

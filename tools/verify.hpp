@@ -67,6 +67,7 @@ struct ParsedLine {
     std::vector<uint64_t> factors;   // and its factors, as printed
     int64_t team = 0;                // a banner's team size
     double value = 0;                // a report line's value
+    std::string value_text;          // and that value as printed
     std::string error;               // why a line is malformed
 };
 
