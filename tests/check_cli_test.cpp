@@ -176,6 +176,55 @@ TEST_F(CheckCli, PlanJsonListsEveryTeam) {
     EXPECT_NEAR(j["teams"][1]["predicted_rate"].get<double>(), 16384 / 1310.199216627, 1e-6);
 }
 
+// A report that cannot be written is a failure, whatever the command.
+TEST_F(CheckCli, ALostReportIsAnIoError) {
+    const std::string invalid = write("cut.out", read_file(*valid_).substr(0, 1000));
+    struct {
+        const char* context;
+        std::vector<std::string> args;
+        bool full_stderr;  // else standard output is full
+    } const cases[] = {
+        {"verify's summary", {"verify", *valid_}, false},
+        {"verify's JSON", {"verify", "--json", *valid_}, false},
+        {"verify's problems", {"verify", invalid}, true},
+        {"plan's table", {"plan", "--rate", "1e8"}, false},
+        {"the help", {"--help"}, false},
+    };
+    for (const auto& c : cases) {
+        ProcessOptions options;
+        if (c.full_stderr) {
+            options.argv = {"/bin/sh", "-c", "exec \"$@\" 2>/dev/full", "sh", CHECK_PROGRAM};
+        } else {
+            options.argv = {CHECK_PROGRAM};
+            options.stdout_path = "/dev/full";
+        }
+        options.argv.insert(options.argv.end(), c.args.begin(), c.args.end());
+        ProcessResult result = run_process(options);
+        EXPECT_EQ(result.exit_code, 2) << c.context << "\n" << result.err;
+        if (!c.full_stderr) {
+            EXPECT_NE(result.err.find("cannot write standard output: No space left on device"), std::string::npos)
+                << c.context << "\n" << result.err;
+        }
+    }
+}
+
+// An elapsed time printed as 0.00 times nothing: the rates are unknown, not
+// 0 and not infinite, and the run is still valid.
+TEST_F(CheckCli, ARunTooShortToTimeHasUnknownRates) {
+    const std::string path = write("instant.out", made_run(MadeRun{1999999999, 2000016382, 2, 0.004}));
+    ProcessResult text = check({"verify", path});
+    EXPECT_EQ(text.exit_code, 0) << text.err;
+    EXPECT_NE(text.out.find("rate:                      unknown: the elapsed time is printed as 0.00 s"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("sustained division rate:   unknown"), std::string::npos) << text.out;
+    ProcessResult json = check({"verify", "--json", path});
+    EXPECT_EQ(json.exit_code, 0) << json.err;
+    nlohmann::json j = nlohmann::json::parse(json.out);
+    EXPECT_TRUE(j["rate"].is_null());
+    EXPECT_TRUE(j["sustained_remainder_tests_per_second"].is_null());
+}
+
 TEST_F(CheckCli, PlanTimesThisMachineWhenNoRateIsGiven) {
     ProcessResult result = check({"plan", "--json", "2"});
     EXPECT_EQ(result.exit_code, 0) << result.err;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "calibrate.hpp"
+#include "console.hpp"
 #include "cost.hpp"
 #include "report.hpp"
 #include "verify.hpp"
@@ -30,7 +31,7 @@ bool read_decimal(const std::string& text, uint64_t& value) {
     return true;
 }
 
-void put(FILE* stream, const std::string& text) { fwrite(text.data(), 1, text.size(), stream); }
+void say(const std::string& text) { console().err(std::string(kProgram) + ": " + text + "\n"); }
 
 }  // namespace
 
@@ -54,12 +55,12 @@ int run_verify(const VerifyOptions& options) {
     if (!from_stdin) {
         struct stat st;
         if (stat(options.file.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            fprintf(stderr, "%s: %s is a directory; expected a benchmark output file\n", kProgram, name.c_str());
+            say(name + " is a directory; expected a benchmark output file");
             return kExitUsage;
         }
         fd = open(options.file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
-            fprintf(stderr, "%s: cannot open %s: %s\n", kProgram, name.c_str(), strerror(errno));
+            say("cannot open " + name + ": " + strerror(errno));
             return kExitUsage;
         }
     }
@@ -69,7 +70,7 @@ int run_verify(const VerifyOptions& options) {
         ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            fprintf(stderr, "%s: cannot read %s: %s\n", kProgram, name.c_str(), strerror(errno));
+            say("cannot read " + name + ": " + strerror(errno));
             if (fd != 0) close(fd);
             return kExitUsage;
         }
@@ -80,15 +81,14 @@ int run_verify(const VerifyOptions& options) {
     verifier.finish();
 
     const VerifyResult& result = verifier.result();
-    put(stderr, messages_text(result, name));
+    console().err(messages_text(result, name));
     if (!result.valid())
-        fprintf(stderr, "%s: %s is not a valid run: %s in %s\n", kProgram, name.c_str(),
-                plural(result.problems.total, "problem", "problems").c_str(),
-                plural(result.lines, "line", "lines").c_str());
+        say(name + " is not a valid run: " + plural(result.problems.total, "problem", "problems") + " in " +
+            plural(result.lines, "line", "lines"));
     if (options.json)
-        put(stdout, verify_json(result, options.range, machine_context()).dump(2) + "\n");
+        console().out(verify_json(result, options.range, machine_context()).dump(2) + "\n");
     else if (result.valid())
-        put(stdout, verify_summary_text(result, options.range));
+        console().out(verify_summary_text(result, options.range));
     return result.valid() ? kExitValid : kExitInvalid;
 }
 
@@ -104,9 +104,9 @@ int run_plan(const PlanOptions& options) {
     RangeCost costs(options.range);
     std::vector<PlanRow> rows = plan_rows(costs, teams, cpus, calibration.rate);
     if (options.json)
-        put(stdout, plan_json(costs, rows, cpus, calibration, options.rate.has_value(), machine_context()).dump(2) + "\n");
+        console().out(plan_json(costs, rows, cpus, calibration, options.rate.has_value(), machine_context()).dump(2) + "\n");
     else
-        put(stdout, plan_text(costs, rows, cpus, calibration, options.rate.has_value()));
+        console().out(plan_text(costs, rows, cpus, calibration, options.rate.has_value()));
     return kExitValid;
 }
 

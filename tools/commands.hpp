@@ -1,6 +1,9 @@
 // factorize_check's subcommands, apart from the parsing of its command line.
-// Each returns the process's exit status: 0 for success (a valid run), 1 for
-// an invalid run, 2 for a usage or I/O error.
+// Each returns the process's exit status. When several things happen at
+// once, the first of these that applies decides: 2 for a usage or I/O error
+// (a report or a byte of the run that could not be written), 130 after
+// SIGINT or 143 after SIGTERM, 1 for an invalid or incomplete run, 0 for
+// success (a valid run).
 #pragma once
 
 #include <cstdint>
@@ -45,8 +48,19 @@ struct WatchOptions {
     Range range = kBenchmarkRange;
 };
 
-// The exit status after an interrupt, as a shell reports SIGINT.
+// The exit status after an interrupt, as a shell reports SIGINT and SIGTERM.
 constexpr int kExitInterrupted = 130;
+constexpr int kExitTerminated = 143;
+
+// What happened during a command, for its exit status.
+struct Outcome {
+    bool io_error = false;    // a usage or I/O error
+    int interrupted_by = 0;   // SIGINT or SIGTERM, or 0
+    bool invalid = false;     // an invalid or incomplete run
+};
+
+// Returns the exit status for an outcome, in the order above.
+int exit_status(const Outcome& outcome);
 
 int run_verify(const VerifyOptions& options);
 int run_watch(const WatchOptions& options);

@@ -6,14 +6,20 @@
 //     factorize_ZOVE | factorize_check watch LOG
 //     factorize_check watch LOG -- factorize_ZOVE
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <iostream>
 
 #include "commands.hpp"
+#include "console.hpp"
 
 using namespace factorize;
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     CLI::App app{"Verifies a factorize_ZOVE run's output and explains its time.", "factorize_check"};
     app.require_subcommand(1);
     std::string range_text;
@@ -83,4 +89,20 @@ int main(int argc, char** argv) {
     if (*rate_option) plan.rate = rate;
     if (*cpus_option) plan.cpus = cpus;
     return run_plan(plan);
+}
+
+}  // namespace
+
+// Runs the command, then makes sure that what it reported reached its
+// reader: a report lost on a full device or a closed pipe is an I/O error.
+int main(int argc, char** argv) {
+    int status = run(argc, argv);
+    std::cout.flush();
+    if (fflush(stdout) != 0 || ferror(stdout) || !std::cout)
+        fprintf(stderr, "factorize_check: cannot write standard output: %s\n", strerror(errno));
+    else if (!console().lost() && !ferror(stderr))
+        return status;
+    else if (console().lost())
+        fprintf(stderr, "factorize_check: cannot write %s\n", console().lost_what().c_str());
+    return kExitUsage;
 }

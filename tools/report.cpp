@@ -87,13 +87,17 @@ std::string verify_summary_text(const VerifyResult& r, const Range& range) {
                                            " to " + std::to_string(range.last) + ", each factored once, correctly");
     row("team size:                 ", std::to_string(r.team));
     row("elapsed time:              ", r.elapsed_text + " s");
-    row("rate:                      ", r.rate_text + " factorizations/s");
+    const char kUntimed[] = "unknown: the elapsed time is printed as 0.00 s, too short to time";
+    row("rate:                      ", r.timed() ? r.rate_text + " factorizations/s"
+                                                 : std::string(kUntimed) + " (printed as " + r.rate_text + ")");
     row("remainder tests:           ", std::to_string(r.total_tests));
     row("slowest member:            ", std::to_string(r.slowest_member) + ", with " + std::to_string(r.slowest_tests) +
                                            " remainder tests");
     row("split efficiency:          ", fixed(100 * r.split_efficiency(), 2) + " %");
-    row("sustained division rate:   ", general(r.sustained_rate()) +
-                                           " remainder tests/s per core (slowest member's tests / elapsed)");
+    std::optional<double> sustained = r.sustained_rate();
+    row("sustained division rate:   ", sustained ? general(*sustained) +
+                                                       " remainder tests/s per core (slowest member's tests / elapsed)"
+                                                 : std::string(kUntimed));
     return s;
 }
 
@@ -107,12 +111,14 @@ nlohmann::json verify_json(const VerifyResult& r, const Range& range, const Cont
     j["numbers_done"] = r.numbers_done;
     j["team"] = r.team;
     j["elapsed_seconds"] = r.has_elapsed ? nlohmann::json(r.elapsed) : nlohmann::json(nullptr);
-    j["rate"] = r.has_rate ? nlohmann::json(r.rate) : nlohmann::json(nullptr);
+    // A rate printed after an elapsed time of 0.00 measures nothing.
+    j["rate"] = r.has_rate && r.timed() ? nlohmann::json(r.rate) : nlohmann::json(nullptr);
     j["total_remainder_tests"] = r.total_tests;
     j["slowest_member"] = r.slowest_member;
     j["slowest_member_remainder_tests"] = r.slowest_tests;
     j["split_efficiency"] = r.split_efficiency();
-    j["sustained_remainder_tests_per_second"] = r.sustained_rate();
+    std::optional<double> sustained = r.sustained_rate();
+    j["sustained_remainder_tests_per_second"] = sustained ? nlohmann::json(*sustained) : nlohmann::json(nullptr);
     j["problem_count"] = r.problems.total;
     j["problems"] = messages_json(r.problems);
     j["warning_count"] = r.warnings.total;

@@ -141,8 +141,8 @@ double VerifyResult::split_efficiency() const {
     return static_cast<double>(total_tests) / (static_cast<double>(team) * static_cast<double>(slowest_tests));
 }
 
-double VerifyResult::sustained_rate() const {
-    if (!has_elapsed || elapsed <= 0) return 0;
+std::optional<double> VerifyResult::sustained_rate() const {
+    if (!timed()) return std::nullopt;
     return static_cast<double>(slowest_tests) / elapsed;
 }
 

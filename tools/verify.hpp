@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,9 +54,12 @@ struct VerifyResult {
     bool valid() const { return problems.total == 0; }
     // Returns total / (team * slowest member's tests).
     double split_efficiency() const;
+    // Says whether the run can be timed: its elapsed time was printed above
+    // 0.00. A shorter run's rates are unknown, not 0 and not infinite.
+    bool timed() const { return has_elapsed && elapsed > 0; }
     // Returns the slowest member's tests over the elapsed time: the per-core
-    // division rate the run sustained.
-    double sustained_rate() const;
+    // division rate the run sustained; nothing when the run is not timed.
+    std::optional<double> sustained_rate() const;
 };
 
 // Says what a line of the output is, with its parsed parts.

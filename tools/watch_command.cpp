@@ -1,12 +1,15 @@
 // `factorize_check watch`: passes a running benchmark's output through to a
 // log, byte for byte and at once, while verifying it and showing progress.
+//
+// An hour of division is worth protecting, so: every byte read stays in
+// memory until it is in the log (a full disk or a file-size limit costs
+// nothing but a message and a fallback file); a hang-up of watch's own
+// terminal only stops the display; SIGINT and SIGTERM stop the benchmark and
+// keep the log whole; signals wake the loop at once through a self-pipe.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +21,10 @@
 #include <vector>
 
 #include "commands.hpp"
+#include "console.hpp"
 #include "cost.hpp"
+#include "log_keeper.hpp"
+#include "pty.hpp"
 #include "report.hpp"
 #include "verify.hpp"
 #include "watch.hpp"
@@ -28,98 +34,60 @@ namespace {
 
 const char kProgram[] = "factorize_check";
 // After an interrupt, how long the output may take to end: the benchmark
-// gets the same interrupt, and what it wrote before is still to be read.
+// gets the same signal, and what it wrote before is still to be read.
 constexpr double kDrainSeconds = 2.0;
 constexpr double kTerminalRefresh = 0.5;
+// How often a failing log is tried again while no output arrives.
+constexpr double kRetrySeconds = 1.0;
 
-volatile sig_atomic_t interrupts = 0;
+// What the signal handler tells the loop. Each flag is set by the handler
+// and cleared only by the loop; the self-pipe wakes poll.
+volatile sig_atomic_t got_interrupt = 0;  // SIGINT or SIGTERM: the first signal number
+volatile sig_atomic_t interrupt_count = 0;
+volatile sig_atomic_t got_hangup = 0;
+int wake_fd = -1;
 
-void on_interrupt(int) { interrupts = interrupts + 1; }
+void on_signal(int sig) {
+    const int saved = errno;
+    if (sig == SIGHUP) {
+        got_hangup = 1;
+    } else {
+        if (got_interrupt == 0) got_interrupt = sig;
+        interrupt_count = interrupt_count + 1;
+    }
+    char byte = 0;
+    ssize_t ignored = write(wake_fd, &byte, 1);
+    (void)ignored;
+    errno = saved;
+}
 
-void catch_interrupts() {
+// Installs the handlers and the self-pipe; returns "" or what failed.
+std::string catch_signals(Fd& wake_read, Fd& wake_write) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return std::string("cannot make a pipe: ") + strerror(errno);
+    wake_read = Fd(fds[0]);
+    wake_write = Fd(fds[1]);
+    wake_fd = wake_write.get();
     struct sigaction action {};
-    action.sa_handler = on_interrupt;
+    action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: poll must return at once
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    action.sa_flags = SA_RESTART;  // the self-pipe, not EINTR, wakes the loop
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        if (sigaction(sig, &action, nullptr) != 0) return std::string("cannot catch signals: ") + strerror(errno);
+    // A closed reader and a file-size limit must show as failed writes, not
+    // as the end of the watch.
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR || signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
+        return std::string("cannot ignore SIGPIPE and SIGXFSZ: ") + strerror(errno);
+    return "";
 }
 
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
+void drain(int fd) {
+    char bytes[64];
+    while (read(fd, bytes, sizeof bytes) > 0) {
     }
-    return true;
 }
 
-void say(const std::string& text) { write_all(2, text.data(), text.size()); }
-
-// Starts command with its standard output on a pseudo-terminal in raw mode,
-// so that the C library line-buffers it and no byte is translated. The
-// terminal is the command's controlling terminal: if the watch ends, the
-// command gets SIGHUP rather than dividing on unwatched.
-bool start_under_pty(const std::vector<std::string>& command, int& master, pid_t& pid, std::string& error) {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    char name[128];
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
-        error = std::string("cannot open a pseudo-terminal: ") + strerror(errno);
-        return false;
-    }
-    int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    struct termios raw {};
-    if (slave < 0 || tcgetattr(slave, &raw) != 0) {
-        error = std::string("cannot open the pseudo-terminal ") + name + ": " + strerror(errno);
-        return false;
-    }
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    int status[2];
-    if (null < 0 || pipe2(status, O_CLOEXEC) != 0) {
-        error = std::string("cannot start the command: ") + strerror(errno);
-        return false;
-    }
-    std::vector<std::string> args = command;
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    pid = fork();
-    if (pid < 0) {
-        error = std::string("cannot start the command: ") + strerror(errno);
-        return false;
-    }
-    if (pid == 0) {
-        setsid();
-        ioctl(slave, TIOCSCTTY, 0);
-        dup2(null, 0);
-        dup2(slave, 1);
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(sig, SIG_DFL);
-        execvp(argv[0], argv.data());
-        int code = errno;
-        ssize_t ignored = write(status[1], &code, sizeof code);
-        (void)ignored;
-        _exit(127);
-    }
-    close(slave);
-    close(null);
-    close(status[1]);
-    int code = 0;
-    ssize_t n;
-    while ((n = read(status[0], &code, sizeof code)) < 0 && errno == EINTR) {
-    }
-    close(status[0]);
-    if (n > 0) {
-        waitpid(pid, nullptr, 0);
-        error = "cannot run " + command[0] + ": " + strerror(code);
-        return false;
-    }
-    return true;
-}
+void say(const std::string& text) { console().err(std::string(kProgram) + ": " + text + "\n"); }
 
 // Waits for the command to end, ending it if it outlives its output.
 int wait_command(pid_t pid) {
@@ -142,28 +110,46 @@ std::string percent(double fraction) {
     return text;
 }
 
+std::string signal_name(int sig) {
+    const char* description = strsignal(sig);
+    return std::to_string(sig) + (description ? std::string(" (") + description + ")" : "");
+}
+
 }  // namespace
 
+int exit_status(const Outcome& outcome) {
+    if (outcome.io_error) return kExitUsage;
+    if (outcome.interrupted_by == SIGTERM) return kExitTerminated;
+    if (outcome.interrupted_by != 0) return kExitInterrupted;
+    if (outcome.invalid) return kExitInvalid;
+    return kExitValid;
+}
+
 int run_watch(const WatchOptions& options) {
-    int log = open(options.log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (options.force ? O_TRUNC : O_EXCL), 0644);
-    if (log < 0) {
+    int log_fd = open(options.log.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (options.force ? O_TRUNC : O_EXCL), 0644);
+    if (log_fd < 0) {
         if (errno == EEXIST)
-            say(std::string(kProgram) + ": " + options.log +
-                " exists already; name a new log, or pass --force to overwrite it\n");
+            say(options.log + " exists already; name a new log, or pass --force to overwrite it");
         else
-            say(std::string(kProgram) + ": cannot create " + options.log + ": " + strerror(errno) + "\n");
+            say("cannot create " + options.log + ": " + strerror(errno));
         return kExitUsage;
     }
-    catch_interrupts();
+    LogKeeper keeper(log_fd, options.log);
+    Fd wake_read, wake_write;
+    std::string error = catch_signals(wake_read, wake_write);
+    if (!error.empty()) {
+        say(error);
+        return kExitUsage;
+    }
+    PtyChild child;
     int input = 0;
-    pid_t child = -1;
     if (!options.command.empty()) {
-        std::string error;
-        if (!start_under_pty(options.command, input, child, error)) {
-            say(std::string(kProgram) + ": " + error + "\n");
-            close(log);
+        error = start_under_pty(options.command, child);
+        if (!error.empty()) {
+            say(error);
             return kExitUsage;
         }
+        input = child.master.get();
     }
 
     const RangeCost costs(options.range);
@@ -174,30 +160,52 @@ int run_watch(const WatchOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     auto clock = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
 
-    std::string log_error, input_error;
-    uint64_t bytes = 0;
+    Outcome outcome;
+    std::string input_error;
     int interrupts_seen = 0;
-    double drain_until = INFINITY, next_report = period;
+    bool display_shown = false;
+    double drain_until = INFINITY, next_report = period, next_retry = kRetrySeconds;
     static char buffer[1 << 16];
     for (;;) {
         double now = clock();
-        if (interrupts > interrupts_seen) {
-            interrupts_seen = interrupts;
+        if (got_hangup && !console().hung_up()) console().hang_up();  // the display stops; the run goes on
+        if (interrupt_count > interrupts_seen) {
+            interrupts_seen = interrupt_count;
             if (interrupts_seen > 1) break;  // a second interrupt: stop now
-            if (child > 0) kill(child, SIGINT);
+            outcome.interrupted_by = got_interrupt;
+            if (child.pid > 0) kill(child.pid, got_interrupt);
             drain_until = now + kDrainSeconds;
         }
         if (now >= drain_until) break;
+        if (keeper.failing() && now >= next_retry) {
+            keeper.retry();
+            next_retry = now + kRetrySeconds;
+        }
+        std::string news = keeper.take_news();
+        if (!news.empty()) {
+            if (display_shown) console().err("\r\033[K");
+            display_shown = false;
+            say(news);
+        }
         if (now >= next_report) {
-            Progress p = tracker.progress(now);
-            say(terminal ? "\r" + progress_bar(p) + "\033[K" : progress_line(p) + "\n");
+            if (!console().hung_up()) {
+                Progress p = tracker.progress(now);
+                console().err(terminal ? "\r" + progress_bar(p) + "\033[K" : progress_line(p) + "\n");
+                display_shown = terminal;
+            }
             next_report = now + period;
         }
-        double wait = std::min(next_report, drain_until) - now;
-        struct pollfd ready = {input, POLLIN, 0};
-        int polled = poll(&ready, 1, static_cast<int>(std::ceil(std::max(wait, 0.0) * 1000)));
-        if (polled < 0 && errno == EINTR) continue;
+        double until = std::min(next_report, drain_until);
+        if (keeper.failing()) until = std::min(until, next_retry);
+        struct pollfd ready[2] = {{input, POLLIN, 0}, {wake_read.get(), POLLIN, 0}};
+        int polled = poll(ready, 2, static_cast<int>(std::ceil(std::max(until - now, 0.0) * 1000)));
+        if (polled < 0 && errno != EINTR) {
+            input_error = strerror(errno);
+            break;
+        }
         if (polled <= 0) continue;
+        if (ready[1].revents) drain(wake_read.get());
+        if (!ready[0].revents) continue;
         ssize_t n = read(input, buffer, sizeof buffer);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n == 0 || (n < 0 && errno == EIO)) break;  // EIO: the pseudo-terminal's last writer has gone
@@ -205,63 +213,74 @@ int run_watch(const WatchOptions& options) {
             input_error = strerror(errno);
             break;
         }
-        // The log first, so that whatever happens next, it holds these bytes.
-        if (log_error.empty() && !write_all(log, buffer, static_cast<size_t>(n))) log_error = strerror(errno);
-        bytes += static_cast<uint64_t>(n);
+        // Kept first, so that whatever happens next, these bytes survive.
+        keeper.append(std::string_view(buffer, static_cast<size_t>(n)));
         verifier.feed(std::string_view(buffer, static_cast<size_t>(n)));
         tracker.update(verifier.result(), clock());
     }
-    // An interrupt may have come while the last bytes were read.
-    if (interrupts > interrupts_seen) interrupts_seen = interrupts;
-    if (close(log) != 0 && log_error.empty()) log_error = strerror(errno);
+    // A signal may have come while the last bytes were read.
+    if (interrupt_count > interrupts_seen && outcome.interrupted_by == 0) outcome.interrupted_by = got_interrupt;
+    if (got_hangup) console().hang_up();
     verifier.finish();
     const double elapsed = clock();
-    if (terminal) say("\r\033[K");
+    if (display_shown && !console().hung_up()) console().err("\r\033[K");
 
     int child_status = 0;
-    if (child > 0) {
-        if (interrupts_seen > 0) kill(child, SIGINT);
-        child_status = wait_command(child);
+    if (child.pid > 0) {
+        if (outcome.interrupted_by != 0) kill(child.pid, outcome.interrupted_by);
+        child.master.reset();
+        child_status = wait_command(child.pid);
     }
 
+    const Rescue rescue = keeper.finish();
     const VerifyResult& result = verifier.result();
-    say(messages_text(result, options.log));
-    int status = result.valid() ? kExitValid : kExitInvalid;
+    console().err(messages_text(result, options.log));
+    outcome.invalid = !result.valid();
     if (!result.complete) {
         double done = costs.total() ? static_cast<double>(result.total_tests) / static_cast<double>(costs.total()) : 1;
-        say(std::string(kProgram) + ": incomplete: " + std::to_string(result.numbers_done) + " of the " +
-            std::to_string(options.range.count()) + " factorization lines arrived (" + percent(done) +
-            " of the remainder tests) in " + format_duration(elapsed) + "\n");
+        say("incomplete: " + std::to_string(result.numbers_done) + " of the " + std::to_string(options.range.count()) +
+            " factorization lines arrived (" + percent(done) + " of the remainder tests) in " +
+            format_duration(elapsed));
     } else if (!result.valid()) {
-        say(std::string(kProgram) + ": " + options.log + " is not a valid run: " +
-            plural(result.problems.total, "problem", "problems") + "\n");
+        say(options.log + " is not a valid run: " + plural(result.problems.total, "problem", "problems"));
     } else {
         std::string summary = verify_summary_text(result, options.range);
-        write_all(1, summary.data(), summary.size());
-    }
-    if (child > 0 && child_status != 0 && interrupts_seen == 0) {
-        if (WIFSIGNALED(child_status))
-            say(std::string(kProgram) + ": " + options.command[0] + " was ended by signal " +
-                std::to_string(WTERMSIG(child_status)) + "\n");
+        // Standard output holds the rescued bytes alone when it took them.
+        if (rescue.place == "standard output")
+            console().err(summary);
         else
-            say(std::string(kProgram) + ": " + options.command[0] + " exited with status " +
-                std::to_string(WEXITSTATUS(child_status)) + "\n");
-        status = kExitInvalid;
+            console().out(summary);
+    }
+    if (child.pid > 0 && child_status != 0 && outcome.interrupted_by == 0) {
+        if (WIFSIGNALED(child_status))
+            say(options.command[0] + " was ended by signal " + signal_name(WTERMSIG(child_status)) + "; " +
+                options.log + " holds every line it printed");
+        else
+            say(options.command[0] + " exited with status " + std::to_string(WEXITSTATUS(child_status)));
+        outcome.invalid = true;
     }
     if (!input_error.empty()) {
-        say(std::string(kProgram) + ": cannot read the benchmark's output: " + input_error + "\n");
-        status = kExitUsage;
+        say("cannot read the benchmark's output: " + input_error);
+        outcome.io_error = true;
     }
-    if (!log_error.empty()) {
-        say(std::string(kProgram) + ": cannot write " + options.log + ": " + log_error + "; it is incomplete\n");
-        status = kExitUsage;
+    if (rescue.needed) {
+        outcome.io_error = true;
+        std::string head = "cannot write " + options.log + (rescue.why.empty() ? "" : ": " + rescue.why) + "; it holds " +
+                           std::to_string(rescue.from) + " of the " + std::to_string(keeper.data().size()) +
+                           " bytes received";
+        if (rescue.place.empty())
+            say(head + ", and the other " + std::to_string(rescue.bytes) + " bytes could be saved nowhere");
+        else if (rescue.place == "standard output")
+            say(head + "; the other " + std::to_string(rescue.bytes) + " bytes went to standard output");
+        else
+            say(head + "; the other " + std::to_string(rescue.bytes) + " bytes are in " + rescue.place +
+                " (cat " + rescue.place + " >> " + options.log + " makes it whole)");
     }
-    if (interrupts_seen > 0) {
-        say(std::string(kProgram) + ": interrupted; " + options.log + " holds every byte received (" +
-            std::to_string(bytes) + " bytes)\n");
-        status = kExitInterrupted;
-    }
-    return status;
+    if (outcome.interrupted_by != 0)
+        say(std::string(outcome.interrupted_by == SIGTERM ? "terminated" : "interrupted") + "; " +
+            (rescue.needed ? "the output" : options.log) + " holds every byte received (" +
+            std::to_string(keeper.data().size()) + " bytes)");
+    return exit_status(outcome);
 }
 
 }  // namespace factorize
