@@ -71,6 +71,7 @@ class Watch : public ::testing::Test {
 protected:
     void SetUp() override { dir_ = make_temp_dir(); }
     std::string log() const { return dir_ + "/run.log"; }
+    std::string record() const { return dir_ + "/run.json"; }
     ProcessOptions watch(std::vector<std::string> args) const {
         ProcessOptions options;
         options.argv = {CHECK_PROGRAM, "watch"};
@@ -183,6 +184,7 @@ TEST_F(Watch, AnInterruptKeepsEveryByteReceived) {
         std::string text = made_run(MadeRun{});
         std::string part = text.substr(0, 100000);  // ends inside a line
         std::remove(log().c_str());
+        std::remove(record().c_str());
         Child child(watch({log()}));
         child.write_stdin(part);
         auto deadline = Clock::now() + std::chrono::seconds(20);
@@ -243,6 +245,7 @@ TEST_F(Watch, TheCommandSeesATerminalAndItsFailureCounts) {
     };
     for (const auto& c : cases) {
         std::remove(log().c_str());
+        std::remove(record().c_str());
         std::vector<std::string> args = {log(), "--"};
         args.insert(args.end(), c.command.begin(), c.command.end());
         ProcessResult result = run_process(watch(args));

@@ -12,6 +12,9 @@
 #include "console.hpp"
 #include "cost.hpp"
 #include "report.hpp"
+#include "preflight.hpp"
+#include "probe.hpp"
+#include "record.hpp"
 #include "verify.hpp"
 
 namespace factorize {
@@ -86,7 +89,9 @@ int run_verify(const VerifyOptions& options) {
         say(name + " is not a valid run: " + plural(result.problems.total, "problem", "problems") + " in " +
             plural(result.lines, "line", "lines"));
     if (options.json)
-        console().out(verify_json(result, options.range, machine_context()).dump(2) + "\n");
+        console().out(record_head("factorize_check verify", record_status(result, false), name, result, options.range)
+                          .dump(2) +
+                      "\n");
     else if (result.valid())
         console().out(verify_summary_text(result, options.range));
     return result.valid() ? kExitValid : kExitInvalid;
@@ -103,10 +108,35 @@ int run_plan(const PlanOptions& options) {
     }
     RangeCost costs(options.range);
     std::vector<PlanRow> rows = plan_rows(costs, teams, cpus, calibration.rate);
-    if (options.json)
-        console().out(plan_json(costs, rows, cpus, calibration, options.rate.has_value(), machine_context()).dump(2) + "\n");
-    else
-        console().out(plan_text(costs, rows, cpus, calibration, options.rate.has_value()));
+
+    // The same probes as a guided run's pre-flight, for the team that a run
+    // started from here would get.
+    const Host host = probe_host();
+    const std::vector<int> affinity = cpu_affinity();
+    PreflightFacts facts;
+    facts.load_1min = load_average_1min();
+    facts.governor = host.governor;
+    facts.allowed_cpus = affinity.size();
+    facts.allowed_cores = cores_among(affinity);
+    facts.team = default_team(host.omp_environment, affinity.size());
+    facts.hypervisor = host.hypervisor;
+    const std::vector<Finding> findings = preflight(facts);
+    // The clock of the core that timed the division rate, when it was timed here.
+    std::optional<ClockEstimate> clock;
+    if (!options.rate) clock = estimate_clock();
+    const ClockVerdict verdict = judge_clock(clock, std::nullopt, host.kernel_mhz,
+                                             options.rate ? std::nullopt : std::optional<double>(calibration.rate));
+    if (options.json) {
+        nlohmann::json j = plan_json(costs, rows, cpus, calibration, options.rate.has_value(), machine_context());
+        j["clock"] = clock_json(clock, std::nullopt, host.kernel_mhz,
+                                options.rate ? std::nullopt : std::optional<double>(calibration.rate));
+        j["preflight"] = preflight_json(findings);
+        console().out(j.dump(2) + "\n");
+    } else {
+        std::string text = plan_text(costs, rows, cpus, calibration, options.rate.has_value());
+        if (!options.rate) text += "\n" + clock_text(verdict, host.kernel_mhz);
+        console().out(text + preflight_text(findings));
+    }
     return kExitValid;
 }
 

@@ -45,8 +45,14 @@ struct WatchOptions {
     bool force = false;                // overwrite an existing log
     double interval = 10;              // seconds between plain progress lines
     std::vector<std::string> command;  // run under a pseudo-terminal; else read standard input
+    std::string record;                // the run's record; "" for LOG's name with .json
+    bool hostname = false;             // put the host name in the record
     Range range = kBenchmarkRange;
 };
+
+// Returns where watch writes the record of LOG by default: LOG with its
+// extension replaced by .json, or .json added when it has none.
+std::string default_record_path(const std::string& log);
 
 // The exit status after an interrupt, as a shell reports SIGINT and SIGTERM.
 constexpr int kExitInterrupted = 130;
@@ -62,7 +68,16 @@ struct Outcome {
 // Returns the exit status for an outcome, in the order above.
 int exit_status(const Outcome& outcome);
 
+struct CompareOptions {
+    std::vector<std::string> files;
+    size_t baseline = 1;          // 1-based: the column the others are compared with
+    bool include_invalid = false; // show invalid and incomplete runs too
+    std::string format = "text";  // text, markdown, csv or json
+    size_t width = 0;             // text's width; 0 for the terminal's
+};
+
 int run_verify(const VerifyOptions& options);
+int run_compare(const CompareOptions& options);
 int run_watch(const WatchOptions& options);
 int run_plan(const PlanOptions& options);
 

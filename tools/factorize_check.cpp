@@ -4,7 +4,8 @@
 //     factorize_check verify [FILE] [--json]
 //     factorize_check plan [TEAM ...] [--rate R] [--cpus N] [--json]
 //     factorize_ZOVE | factorize_check watch LOG
-//     factorize_check watch LOG -- factorize_ZOVE
+//     factorize_check watch LOG [--record FILE] [--hostname] -- factorize_ZOVE
+//     factorize_check compare RECORD... [--baseline N] [--include-invalid] [--format F]
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <climits>
@@ -58,7 +59,23 @@ int run(int argc, char** argv) {
     watch_command->add_option("--interval", watch.interval,
                               "Seconds between progress lines when standard error is not a terminal")
         ->check(CLI::Range(0.01, 86400.0));
+    watch_command->add_option("--record", watch.record,
+                              "Where the run's JSON record goes (default: LOG's name with .json)");
+    watch_command->add_flag("--hostname", watch.hostname, "Put the host name in the record (left out by default)");
     add_range(watch_command);
+
+    CompareOptions compare;
+    CLI::App* compare_command =
+        app.add_subcommand("compare", "Show run records side by side, and what their differences mean");
+    compare_command->add_option("records", compare.files, "Run records (JSON) made by watch or verify --json")
+        ->required();
+    compare_command->add_option("--baseline", compare.baseline, "The record (1 for the first) the others are set against")
+        ->check(CLI::PositiveNumber);
+    compare_command->add_flag("--include-invalid", compare.include_invalid, "Show invalid and incomplete runs too");
+    compare_command->add_option("--format", compare.format, "text (default), markdown, csv or json")
+        ->check(CLI::IsMember({"text", "markdown", "csv", "json"}));
+    compare_command->add_option("--width", compare.width, "Columns for text (default: the terminal's, or $COLUMNS, or 100)")
+        ->check(CLI::Range(size_t{40}, size_t{10000}));
 
     try {
         app.parse(argc, argv);
@@ -81,6 +98,7 @@ int run(int argc, char** argv) {
         verify.range = range;
         return run_verify(verify);
     }
+    if (*compare_command) return run_compare(compare);
     if (*watch_command) {
         watch.range = range;
         return run_watch(watch);

@@ -89,7 +89,7 @@ bool is_regular_file(const std::string& path) {
 
 }  // namespace
 
-Rescue LogKeeper::finish() {
+Rescue LogKeeper::finish(bool to_stdout) {
     Rescue rescue;
     if (fd_ >= 0) {
         retry();
@@ -121,7 +121,7 @@ Rescue LogKeeper::finish() {
         std::string dir = tmp && *tmp ? tmp : "/tmp";
         place = save_to_new_file(dir + "/factorize_check.XXXXXX.rest", rest, size);
     }
-    if (place.empty() && write_fully(1, rest, size)) place = "standard output";
+    if (place.empty() && to_stdout && write_fully(1, rest, size)) place = "standard output";
     rescue.place = place;
     return rescue;
 }

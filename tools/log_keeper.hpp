@@ -42,8 +42,8 @@ public:
 
     // Flushes the log to its device and closes it; then saves what it lacks
     // to a fallback file (beside the log, then in the temporary directory),
-    // else to standard output (fd 1). Call once.
-    Rescue finish();
+    // else, when to_stdout, to standard output (fd 1). Call once.
+    Rescue finish(bool to_stdout = true);
 
     const std::string& data() const { return data_; }
     uint64_t written() const { return written_; }

@@ -4,10 +4,6 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
-
-extern char** environ;
 
 namespace factorize {
 namespace {
@@ -26,27 +22,6 @@ std::string general(double value) {
     return text;
 }
 
-std::string cpu_model() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line)) {
-        for (const char* key : {"model name", "Model", "Hardware", "cpu model"}) {
-            if (line.rfind(key, 0) != 0) continue;
-            size_t colon = line.find(':');
-            if (colon == std::string::npos) continue;
-            size_t start = line.find_first_not_of(" \t", colon + 1);
-            return start == std::string::npos ? "" : line.substr(start);
-        }
-    }
-    return "unknown";
-}
-
-nlohmann::json messages_json(const Messages& messages) {
-    nlohmann::json list = nlohmann::json::array();
-    for (const Message& m : messages.kept) list.push_back({{"line", m.line}, {"text", m.text}});
-    return list;
-}
-
 nlohmann::json context_json(const Context& context) {
     return {{"cpu_model", context.cpu_model},
             {"logical_cpus", context.logical_cpus},
@@ -55,30 +30,6 @@ nlohmann::json context_json(const Context& context) {
 }
 
 }  // namespace
-
-uint64_t logical_cpus() {
-    long n = sysconf(_SC_NPROCESSORS_ONLN);
-    return n > 0 ? static_cast<uint64_t>(n) : 1;
-}
-
-Context machine_context() {
-    Context context;
-    context.cpu_model = cpu_model();
-    context.logical_cpus = logical_cpus();
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        size_t eq = entry.find('=');
-        if (entry.rfind("OMP_", 0) == 0 && eq != std::string::npos)
-            context.omp_environment[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    char date[32];
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    context.date = date;
-    return context;
-}
 
 std::string verify_summary_text(const VerifyResult& r, const Range& range) {
     std::string s;
@@ -99,32 +50,6 @@ std::string verify_summary_text(const VerifyResult& r, const Range& range) {
                                                        " remainder tests/s per core (slowest member's tests / elapsed)"
                                                  : std::string(kUntimed));
     return s;
-}
-
-nlohmann::json verify_json(const VerifyResult& r, const Range& range, const Context& context) {
-    nlohmann::json j;
-    j["valid"] = r.valid();
-    j["complete"] = r.complete;
-    j["first_number"] = range.first;
-    j["last_number"] = range.last;
-    j["lines"] = r.lines;
-    j["numbers_done"] = r.numbers_done;
-    j["team"] = r.team;
-    j["elapsed_seconds"] = r.has_elapsed ? nlohmann::json(r.elapsed) : nlohmann::json(nullptr);
-    // A rate printed after an elapsed time of 0.00 measures nothing.
-    j["rate"] = r.has_rate && r.timed() ? nlohmann::json(r.rate) : nlohmann::json(nullptr);
-    j["total_remainder_tests"] = r.total_tests;
-    j["slowest_member"] = r.slowest_member;
-    j["slowest_member_remainder_tests"] = r.slowest_tests;
-    j["split_efficiency"] = r.split_efficiency();
-    std::optional<double> sustained = r.sustained_rate();
-    j["sustained_remainder_tests_per_second"] = sustained ? nlohmann::json(*sustained) : nlohmann::json(nullptr);
-    j["problem_count"] = r.problems.total;
-    j["problems"] = messages_json(r.problems);
-    j["warning_count"] = r.warnings.total;
-    j["warnings"] = messages_json(r.warnings);
-    j["context"] = context_json(context);
-    return j;
 }
 
 std::string messages_text(const VerifyResult& r, const std::string& name) {

@@ -10,29 +10,13 @@
 
 #include "calibrate.hpp"
 #include "cost.hpp"
+#include "probe.hpp"
 #include "verify.hpp"
 
 namespace factorize {
 
-// The machine and settings a result was obtained under.
-struct Context {
-    std::string cpu_model;
-    uint64_t logical_cpus = 0;
-    std::map<std::string, std::string> omp_environment;  // every OMP_* variable that is set
-    std::string date;                                     // UTC, ISO 8601
-};
-
-// Reads this machine's context now.
-Context machine_context();
-
-// Returns the logical CPUs online, at least 1.
-uint64_t logical_cpus();
-
 // Returns verify's summary of a valid run, one fact per line.
 std::string verify_summary_text(const VerifyResult& result, const Range& range);
-
-// Returns verify's result as one JSON object, with the context added.
-nlohmann::json verify_json(const VerifyResult& result, const Range& range, const Context& context);
 
 // Writes the problems and warnings as "NAME:LINE: text" lines, the first
 // kKeptMessages of each and then how many more.

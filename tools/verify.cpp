@@ -199,6 +199,12 @@ std::string check_factors(uint64_t number, const std::vector<uint64_t>& factors)
 
 Verifier::Verifier(Range range) : range_(range), first_seen_(range.count(), 0) {}
 
+std::vector<AcceptedLine> Verifier::take_accepted() {
+    std::vector<AcceptedLine> taken;
+    taken.swap(accepted_);
+    return taken;
+}
+
 void Verifier::feed(std::string_view bytes) {
     while (!bytes.empty()) {
         size_t newline = bytes.find('\n');
@@ -328,11 +334,25 @@ void Verifier::on_malformed(const ParsedLine& parsed, uint64_t line) {
     }
 }
 
+namespace {
+
+// Returns a line number as kept per number: 32 bits, the largest meaning
+// "that line or later", since no real output comes near it.
+uint32_t kept_line(uint64_t line) { return static_cast<uint32_t>(std::min<uint64_t>(line, UINT32_MAX)); }
+
+std::string kept_line_text(uint32_t line) {
+    return line == UINT32_MAX ? "line " + decimal(line) + " or later" : "line " + decimal(line);
+}
+
+}  // namespace
+
 void Verifier::mark_seen(const ParsedLine& parsed, uint64_t line) {
     // A malformed line of a number in the range is that number's line: it is
     // reported once, as malformed, not again as missing.
-    if (parsed.has_number && range_.contains(parsed.number) && first_seen_[parsed.number - range_.first] == 0)
-        first_seen_[parsed.number - range_.first] = line;
+    if (parsed.has_number && range_.contains(parsed.number) && first_seen_[parsed.number - range_.first] == 0) {
+        first_seen_[parsed.number - range_.first] = kept_line(line);
+        ++numbers_seen_;
+    }
 }
 
 void Verifier::on_factorization(const ParsedLine& parsed, uint64_t line) {
@@ -343,11 +363,12 @@ void Verifier::on_factorization(const ParsedLine& parsed, uint64_t line) {
     }
     const uint64_t offset = parsed.number - range_.first;
     if (first_seen_[offset] != 0) {
-        result_.problems.add(line, decimal(parsed.number) + " appears a second time (first on line " +
-                                       decimal(first_seen_[offset]) + "); each number has exactly one line");
+        result_.problems.add(line, decimal(parsed.number) + " appears a second time (first on " +
+                                       kept_line_text(first_seen_[offset]) + "); each number has exactly one line");
         return;
     }
-    first_seen_[offset] = line;
+    first_seen_[offset] = kept_line(line);
+    ++numbers_seen_;
     std::string error = check_factors(parsed.number, parsed.factors);
     if (!error.empty()) {
         result_.problems.add(line, error);
@@ -356,6 +377,11 @@ void Verifier::on_factorization(const ParsedLine& parsed, uint64_t line) {
     const uint64_t tests = remainder_tests(parsed.factors);
     ++result_.numbers_done;
     result_.total_tests += tests;
+    if (keep_accepted_)
+        accepted_.push_back({parsed.number, tests,
+                             result_.team > 0 ? static_cast<int64_t>(member_of(range_.count(),
+                                                                               static_cast<uint64_t>(result_.team), offset))
+                                              : -1});
     if (result_.team > 0) {
         uint64_t member = member_of(range_.count(), static_cast<uint64_t>(result_.team), offset);
         if (parsed.number < last_in_member_[member])
@@ -405,11 +431,12 @@ void Verifier::finish() {
         result_.problems.add(end, std::string("the output ends before the rate line ") + kRateShape);
     result_.complete = stage_ == Stage::kAfterRate;
 
-    uint64_t missing = 0;
+    // The count comes from the lines seen; the scan only names the first few.
+    const uint64_t missing = range_.count() - numbers_seen_;
     std::string listed;
-    for (uint64_t offset = 0; offset < first_seen_.size(); ++offset) {
+    for (uint64_t offset = 0, named = 0; named < std::min<uint64_t>(missing, 5); ++offset) {
         if (first_seen_[offset] != 0) continue;
-        if (++missing <= 5) listed += (missing > 1 ? ", " : "") + decimal(range_.first + offset);
+        listed += (named++ > 0 ? ", " : "") + decimal(range_.first + offset);
     }
     if (missing > 0) {
         if (missing > 5) listed += ", ...";

@@ -88,9 +88,22 @@ std::string check_factors(uint64_t number, const std::vector<uint64_t>& factors)
 // after a few dozen characters.
 std::string quote(std::string_view text);
 
+// A correct factorization line of the range, as the verifier accepted it.
+struct AcceptedLine {
+    uint64_t number = 0;
+    uint64_t tests = 0;   // its remainder tests
+    int64_t member = -1;  // whose block it is in, by the banner's team; -1 without a banner
+};
+
 class Verifier {
 public:
     explicit Verifier(Range range = kBenchmarkRange);
+
+    // Makes the verifier keep each correct factorization line it accepts,
+    // for take_accepted.
+    void keep_accepted() { keep_accepted_ = true; }
+    // Returns the lines accepted since the last call, in input order.
+    std::vector<AcceptedLine> take_accepted();
 
     // Takes the next bytes of the output, split anywhere.
     void feed(std::string_view bytes);
@@ -117,9 +130,12 @@ private:
     char last_byte_ = 0;                // its last byte, even past the cap
     int line_ending_ = 0;               // 0 unknown, 1 "\n", 2 "\r\n"
     uint64_t elapsed_line_ = 0;         // the elapsed-time line's number, 0 for none
-    std::vector<uint64_t> first_seen_;  // per number: the line that first held it, 0 for none
+    std::vector<uint32_t> first_seen_;  // per number: the line that first held it, 0 for none
+    uint64_t numbers_seen_ = 0;         // numbers with a nonzero first_seen_
     std::vector<uint64_t> last_in_member_;  // per member: the highest number it printed
     bool finished_ = false;
+    bool keep_accepted_ = false;
+    std::vector<AcceptedLine> accepted_;
 };
 
 // Formats a count with the English plural.

@@ -8,6 +8,7 @@
 // keep the log whole; signals wake the loop at once through a self-pipe.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,15 +18,22 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "build_info.hpp"
+#include "clock.hpp"
 #include "commands.hpp"
 #include "console.hpp"
 #include "cost.hpp"
 #include "log_keeper.hpp"
+#include "preflight.hpp"
+#include "probe.hpp"
 #include "pty.hpp"
+#include "record.hpp"
 #include "report.hpp"
+#include "timeline.hpp"
 #include "verify.hpp"
 #include "watch.hpp"
 
@@ -117,6 +125,12 @@ std::string signal_name(int sig) {
 
 }  // namespace
 
+std::string default_record_path(const std::string& log) {
+    std::filesystem::path path(log);
+    if (path.has_extension() && path.extension() != ".json") return path.replace_extension(".json").string();
+    return log + ".json";
+}
+
 int exit_status(const Outcome& outcome) {
     if (outcome.io_error) return kExitUsage;
     if (outcome.interrupted_by == SIGTERM) return kExitTerminated;
@@ -135,12 +149,54 @@ int run_watch(const WatchOptions& options) {
         return kExitUsage;
     }
     LogKeeper keeper(log_fd, options.log);
+    // The record's file is claimed now, not after an hour of division.
+    struct stat log_stat;
+    const bool log_is_file = fstat(log_fd, &log_stat) == 0 && S_ISREG(log_stat.st_mode);
+    const std::string record_path =
+        !options.record.empty() ? options.record : log_is_file ? default_record_path(options.log) : "";
+    std::optional<LogKeeper> record;
+    if (!record_path.empty()) {
+        int record_fd = open(record_path.c_str(),
+                             O_WRONLY | O_CREAT | O_CLOEXEC | (options.force ? O_TRUNC : O_EXCL), 0644);
+        if (record_fd < 0) {
+            say(errno == EEXIST ? record_path + " exists already; name another record with --record, or pass --force"
+                                : "cannot create " + record_path + ": " + strerror(errno));
+            if (!options.force) unlink(options.log.c_str());  // created by this watch, still empty
+            return kExitUsage;
+        }
+        record.emplace(record_fd, record_path);
+    } else {
+        say("note: " + options.log + " is not a regular file; pass --record FILE for the run's record");
+    }
     Fd wake_read, wake_write;
     std::string error = catch_signals(wake_read, wake_write);
     if (!error.empty()) {
         say(error);
         return kExitUsage;
     }
+    // What the machine is and how the binary was built, before the run, and
+    // the pre-flight from the same probes.
+    RunHost run_host;
+    run_host.host = probe_host(options.hostname);
+    run_host.load_1min_start = load_average_1min();
+    run_host.start_utc = utc_now();
+    const std::vector<int> own_cpus = cpu_affinity();
+    std::optional<BuildMatch> build;
+    if (!options.command.empty())
+        build = match_build(resolve_command(options.command[0]), default_build_info_dirs());
+    PreflightFacts facts;
+    facts.load_1min = run_host.load_1min_start;
+    facts.governor = run_host.host.governor;
+    facts.allowed_cpus = own_cpus.size();
+    facts.allowed_cores = cores_among(own_cpus);
+    facts.team = default_team(run_host.host.omp_environment, own_cpus.size());
+    facts.build_checked = build.has_value();
+    if (build) facts.build = build->info;
+    facts.hypervisor = run_host.host.hypervisor;
+    const std::vector<Finding> findings = preflight(facts);
+    console().err(preflight_text(findings));
+    const std::optional<ClockEstimate> clock_before = estimate_clock(own_cpus);
+
     PtyChild child;
     int input = 0;
     if (!options.command.empty()) {
@@ -150,10 +206,14 @@ int run_watch(const WatchOptions& options) {
             return kExitUsage;
         }
         input = child.master.get();
+        run_host.cpu_affinity = cpu_affinity(child.pid);
     }
 
     const RangeCost costs(options.range);
     Verifier verifier(options.range);
+    verifier.keep_accepted();
+    Timeline timeline;
+    std::optional<std::string> openmp_loaded;
     ProgressTracker tracker(costs);
     const bool terminal = isatty(2);
     const double period = terminal ? kTerminalRefresh : options.interval;
@@ -216,7 +276,14 @@ int run_watch(const WatchOptions& options) {
         // Kept first, so that whatever happens next, these bytes survive.
         keeper.append(std::string_view(buffer, static_cast<size_t>(n)));
         verifier.feed(std::string_view(buffer, static_cast<size_t>(n)));
-        tracker.update(verifier.result(), clock());
+        const double arrived = clock();
+        if (verifier.result().team > 0 && !timeline.banner_ms()) {
+            timeline.banner(arrived * 1000);
+            // By its banner the benchmark has loaded its OpenMP runtime.
+            if (child.pid > 0) openmp_loaded = loaded_openmp_library(child.pid);
+        }
+        for (const AcceptedLine& line : verifier.take_accepted()) timeline.add(line, arrived * 1000);
+        tracker.update(verifier.result(), arrived);
     }
     // A signal may have come while the last bytes were read.
     if (interrupt_count > interrupts_seen && outcome.interrupted_by == 0) outcome.interrupted_by = got_interrupt;
@@ -232,8 +299,14 @@ int run_watch(const WatchOptions& options) {
         child_status = wait_command(child.pid);
     }
 
+    const std::optional<ClockEstimate> clock_after = estimate_clock(own_cpus);
+    run_host.load_1min_end = load_average_1min();
+    run_host.end_utc = utc_now();
+
     const Rescue rescue = keeper.finish();
     const VerifyResult& result = verifier.result();
+    const ClockVerdict verdict =
+        judge_clock(clock_before, clock_after, run_host.host.kernel_mhz, result.sustained_rate());
     console().err(messages_text(result, options.log));
     outcome.invalid = !result.valid();
     if (!result.complete) {
@@ -244,7 +317,7 @@ int run_watch(const WatchOptions& options) {
     } else if (!result.valid()) {
         say(options.log + " is not a valid run: " + plural(result.problems.total, "problem", "problems"));
     } else {
-        std::string summary = verify_summary_text(result, options.range);
+        std::string summary = verify_summary_text(result, options.range) + clock_text(verdict, run_host.host.kernel_mhz);
         // Standard output holds the rescued bytes alone when it took them.
         if (rescue.place == "standard output")
             console().err(summary);
@@ -275,6 +348,36 @@ int run_watch(const WatchOptions& options) {
         else
             say(head + "; the other " + std::to_string(rescue.bytes) + " bytes are in " + rescue.place +
                 " (cat " + rescue.place + " >> " + options.log + " makes it whole)");
+    }
+    if (record) {
+        nlohmann::json j = record_head("factorize_check watch", record_status(result, outcome.interrupted_by != 0),
+                                       options.log, result, options.range);
+        nlohmann::json command = {{"argv", options.command}};
+        if (child.pid > 0) {
+            command["exit_status"] = WIFEXITED(child_status) ? nlohmann::json(WEXITSTATUS(child_status)) : nullptr;
+            command["signal"] = WIFSIGNALED(child_status) ? nlohmann::json(WTERMSIG(child_status)) : nullptr;
+            command["openmp_library_loaded"] = openmp_loaded ? nlohmann::json(*openmp_loaded) : nullptr;
+        }
+        j["interrupted_by"] = outcome.interrupted_by ? nlohmann::json(strsignal(outcome.interrupted_by)) : nullptr;
+        j["command"] = command;
+        j["build"] = build ? build_json(*build) : nlohmann::json{{"known", false},
+                                                                  {"why_unknown", "read from standard input: "
+                                                                                  "the binary is not known to watch"}};
+        if (child.pid <= 0) run_host.cpu_affinity.clear();  // the benchmark's own are not known
+        j["host"] = host_json(run_host);
+        j["clock"] = clock_json(clock_before, clock_after, run_host.host.kernel_mhz, result.sustained_rate());
+        j["preflight"] = preflight_json(findings);
+        j["timeline"] = timeline_json(timeline);
+        record->append(j.dump(1) + "\n");
+        // Standard output is kept for the run's own bytes.
+        const Rescue saved = record->finish(false);
+        if (saved.needed) {
+            outcome.io_error = true;
+            say("cannot write the record " + record_path + (saved.why.empty() ? "" : ": " + saved.why) +
+                (saved.place.empty() ? "; it could be saved nowhere" : "; it is in " + saved.place));
+        } else {
+            console().err(std::string(kProgram) + ": record: " + record_path + "\n");
+        }
     }
     if (outcome.interrupted_by != 0)
         say(std::string(outcome.interrupted_by == SIGTERM ? "terminated" : "interrupted") + "; " +
