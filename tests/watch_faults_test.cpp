@@ -15,6 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+#include <cstring>
+
 #include "commands.hpp"
 #include "pty.hpp"
 #include "support/process.hpp"
@@ -187,6 +190,10 @@ TEST_F(WatchFaults, SignalsStopTheBenchmarkAtOnceAndKeepTheLog) {
         EXPECT_NE(result.err.find(c.said), std::string::npos) << result.err;
         if (!c.full_log) {
             EXPECT_EQ(read_file(log()), printed);
+            nlohmann::json r = nlohmann::json::parse(read_file(record()));
+            EXPECT_EQ(r["status"], "interrupted");
+            EXPECT_EQ(r["interrupted_by"], strsignal(c.sig));
+            EXPECT_EQ(r["timeline"]["number"].size(), 1u);
         }
     }
 }

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <fstream>
 #include <chrono>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "cost.hpp"
 #include "support/process.hpp"
@@ -253,6 +258,116 @@ TEST_F(Watch, TheCommandSeesATerminalAndItsFailureCounts) {
         EXPECT_NE(result.err.find(c.err), std::string::npos) << c.context << "\n" << result.err;
         EXPECT_EQ(read_file(log()), c.log) << c.context;
     }
+}
+
+// The record of a guided run: the binary by its hash and build, the
+// affinity that taskset gave, a timeline entry for each line, and the
+// pre-flight's warning about that affinity.
+TEST_F(Watch, TheRecordSaysHowTheRunWasMade) {
+    const std::string taskset = find_program("taskset");
+    if (taskset.empty()) GTEST_SKIP() << "taskset (util-linux) is not installed";
+    ProcessOptions options = watch({});
+    options.argv = {taskset, "-c", "0", CHECK_PROGRAM, "watch", "--range", "0..99", log(), "--", SMALL_RANGE_PROGRAM};
+    options.env = {{"OMP_NUM_THREADS", "2"}};
+    ProcessResult result = run_process(options);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.err.find("pre-flight: warning: a team of 2 on 1 CPUs it may use"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("record: " + record()), std::string::npos) << result.err;
+    nlohmann::json r = nlohmann::json::parse(read_file(record()));
+    EXPECT_EQ(r["schema_version"], 1);
+    EXPECT_EQ(r["status"], "valid");
+    EXPECT_EQ(r["result"]["numbers_done"], 100);
+
+    const nlohmann::json& build = r["build"];
+    EXPECT_EQ(build["known"], true) << build.dump();
+    const std::string sha = run_process({find_program("sha256sum"), SMALL_RANGE_PROGRAM}).out.substr(0, 64);
+    EXPECT_EQ(build["binary_sha256"], sha);
+    std::string version = run_process({CXX_COMPILER, "-dumpfullversion"}).out;
+    version.erase(version.find_last_not_of("\n") + 1);
+    EXPECT_EQ(build["compiler_version"], version);
+    EXPECT_EQ(build["compiler_id"], "GNU");
+    EXPECT_NE(build["compile_flags"].get<std::string>().find("-DFIRST_NUMBER=0"), std::string::npos) << build.dump();
+    EXPECT_NE(build["openmp_library"].get<std::string>().find("libgomp"), std::string::npos);
+    EXPECT_EQ(r["command"]["openmp_library_loaded"], build["openmp_library"]);
+
+    EXPECT_EQ(r["host"]["cpu_affinity"], nlohmann::json::array({0}));
+    EXPECT_EQ(r["host"]["omp_environment"]["OMP_NUM_THREADS"], "2");
+    EXPECT_FALSE(r["host"].contains("hostname")) << "only when asked for";
+
+    const nlohmann::json& timeline = r["timeline"];
+    ASSERT_EQ(timeline["number"].size(), 100u);
+    std::vector<uint64_t> numbers = timeline["number"].get<std::vector<uint64_t>>();
+    std::sort(numbers.begin(), numbers.end());
+    for (uint64_t n = 0; n < 100; ++n) EXPECT_EQ(numbers[n], n);
+    for (const auto& member : timeline["member"]) EXPECT_TRUE(member == 0 || member == 1);
+    std::vector<double> arrived = timeline["arrived_ms"].get<std::vector<double>>();
+    EXPECT_TRUE(std::is_sorted(arrived.begin(), arrived.end()));
+    EXPECT_GE(arrived.front(), timeline["banner_ms"].get<double>() - 0.1);
+    EXPECT_GT(r["clock"]["before"]["hz"].get<double>(), 0);
+    EXPECT_GT(r["clock"]["after"]["hz"].get<double>(), 0);
+}
+
+// A binary is matched to its build by its bytes alone: a copy is still
+// known; a changed binary is unknown, with the reason, never guessed.
+TEST_F(Watch, TheBuildIsMatchedByHashNeverGuessed) {
+    const std::string original = read_file(SMALL_RANGE_PROGRAM);
+    const std::string description = read_file(std::string(SMALL_RANGE_PROGRAM) + ".build.json");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(description.empty());
+    struct {
+        const char* context;
+        std::string bytes;
+        bool with_description;
+        bool known;
+        const char* why;
+    } const cases[] = {
+        {"a copy, moved away from its build", original, false, true, ""},
+        {"changed after its build", original + std::string(1, '\0'), true, false, "describes another build"},
+        {"changed, with no description", original + std::string(1, '\0'), false, false, "no build of this project"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.context);
+        std::remove(log().c_str());
+        std::remove(record().c_str());
+        const std::string binary = dir_ + "/copy_of_benchmark";
+        std::remove((binary + ".build.json").c_str());
+        FILE* f = fopen(binary.c_str(), "wb");
+        fwrite(c.bytes.data(), 1, c.bytes.size(), f);
+        fclose(f);
+        chmod(binary.c_str(), 0755);
+        if (c.with_description) {
+            f = fopen((binary + ".build.json").c_str(), "wb");
+            fwrite(description.data(), 1, description.size(), f);
+            fclose(f);
+        }
+        ProcessResult result = run_process(watch({"--range", "0..99", log(), "--", binary}));
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        nlohmann::json build = nlohmann::json::parse(read_file(record()))["build"];
+        EXPECT_EQ(build["known"], c.known) << build.dump();
+        EXPECT_EQ(build["binary_path"], binary);
+        if (!c.known) {
+            EXPECT_NE(build["why_unknown"].get<std::string>().find(c.why), std::string::npos) << build.dump();
+            EXPECT_FALSE(build.contains("compiler_version")) << "nothing from another build";
+            EXPECT_NE(result.err.find("pre-flight: warning: the binary's build is unknown"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(Watch, TheRecordGoesWhereAskedAndIsNeverOverwritten) {
+    const std::string chosen = dir_ + "/chosen.json";
+    ProcessResult first = run_process(
+        watch({"--range", "0..99", "--record", chosen, "--hostname", log(), "--", SMALL_RANGE_PROGRAM}));
+    ASSERT_EQ(first.exit_code, 0) << first.err;
+    nlohmann::json r = nlohmann::json::parse(read_file(chosen));
+    EXPECT_TRUE(r["host"]["hostname"].is_string());
+    EXPECT_TRUE(read_file(record()).empty()) << "no record at the default place";
+
+    std::remove(log().c_str());
+    ProcessResult again = run_process(watch({"--range", "0..99", "--record", chosen, log(), "--", SMALL_RANGE_PROGRAM}));
+    EXPECT_EQ(again.exit_code, 2);
+    EXPECT_NE(again.err.find(chosen + " exists already"), std::string::npos) << again.err;
+    EXPECT_EQ(read_file(chosen), r.dump(1) + "\n") << "the earlier record is untouched";
+    EXPECT_FALSE(std::ifstream(log()).good()) << "the log it had created is removed again";
 }
 
 }  // namespace

@@ -28,20 +28,22 @@ size_t output_width(size_t asked) {
     return kDefaultWidth;
 }
 
-// Reads at most limit + 1 bytes of a file; "" in error when it cannot.
+// Reads a file, stopping once it is past the largest record; false with
+// error set when it cannot be read.
 bool read_bounded(const std::string& path, std::string& bytes, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot be read";
         return false;
     }
-    bytes.resize(kMaxRecordBytes + 1);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    char chunk[1 << 16];
+    bytes.clear();
+    while (bytes.size() <= kMaxRecordBytes && in.read(chunk, sizeof chunk).gcount() > 0)
+        bytes.append(chunk, static_cast<size_t>(in.gcount()));
     if (in.bad()) {
         error = "cannot be read";
         return false;
     }
-    bytes.resize(static_cast<size_t>(in.gcount()));
     return true;
 }
 
