@@ -38,7 +38,7 @@ protected:
         options.argv = {CHECK_PROGRAM, "watch"};
         options.argv.insert(options.argv.end(), args.begin(), args.end());
         options.pipe_stdin = true;
-        options.env = {{"TMPDIR", dir_}};
+        options.env = {{"TMPDIR", dir_}, {"FACTORIZE_PYTHON", "/nonexistent/python"}};
         return options;
     }
     // Waits until the child's standard error holds text; false on timeout.

@@ -82,6 +82,7 @@ protected:
         options.argv = {CHECK_PROGRAM, "watch"};
         options.argv.insert(options.argv.end(), args.begin(), args.end());
         options.pipe_stdin = true;
+        options.env = {{"FACTORIZE_PYTHON", "/nonexistent/python"}};  // no pictures: they take seconds
         return options;
     }
     std::string dir_;
@@ -226,7 +227,7 @@ TEST_F(Watch, RefusesToOverwriteALogUnlessForced) {
 // The benchmark started by the watch itself: a test build of 100 numbers.
 TEST_F(Watch, RunsTheBenchmarkUnderAPseudoTerminal) {
     ProcessOptions options = watch({"--range", "0..99", log(), "--", SMALL_RANGE_PROGRAM});
-    options.env = {{"OMP_NUM_THREADS", "3"}};
+    options.env["OMP_NUM_THREADS"] = "3";
     ProcessResult result = run_process(options);
     EXPECT_EQ(result.exit_code, 0) << result.err;
     std::string text = read_file(log());
@@ -268,7 +269,7 @@ TEST_F(Watch, TheRecordSaysHowTheRunWasMade) {
     if (taskset.empty()) GTEST_SKIP() << "taskset (util-linux) is not installed";
     ProcessOptions options = watch({});
     options.argv = {taskset, "-c", "0", CHECK_PROGRAM, "watch", "--range", "0..99", log(), "--", SMALL_RANGE_PROGRAM};
-    options.env = {{"OMP_NUM_THREADS", "2"}};
+    options.env["OMP_NUM_THREADS"] = "2";
     ProcessResult result = run_process(options);
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_NE(result.err.find("pre-flight: warning: a team of 2 on 1 CPUs it may use"), std::string::npos) << result.err;

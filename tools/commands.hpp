@@ -76,7 +76,25 @@ struct CompareOptions {
     size_t width = 0;             // text's width; 0 for the terminal's
 };
 
+struct PlotOptions {
+    std::vector<std::string> records;
+    std::string out = ".";           // where the pictures go
+    bool plan = false;               // also draw the plan of the records' machine
+    std::optional<double> rate;      // the plan's per-core rate; else the records'
+    std::optional<uint64_t> cpus;    // the plan's CPUs; else the records'
+};
+
+// Returns a Python interpreter that can import matplotlib, or "".
+std::string find_plotting_python();
+// Returns the path of plot_records.py, or "".
+std::string plot_script();
+// Runs plot_records.py with args; returns its exit status, or -1 with error
+// set when it cannot run. Its standard output goes to standard error when
+// stdout_to_stderr.
+int run_plot_script(const std::vector<std::string>& args, bool stdout_to_stderr, std::string& error);
+
 int run_verify(const VerifyOptions& options);
+int run_plot(const PlotOptions& options);
 int run_compare(const CompareOptions& options);
 int run_watch(const WatchOptions& options);
 int run_plan(const PlanOptions& options);

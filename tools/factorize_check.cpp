@@ -6,6 +6,7 @@
 //     factorize_ZOVE | factorize_check watch LOG
 //     factorize_check watch LOG [--record FILE] [--hostname] -- factorize_ZOVE
 //     factorize_check compare RECORD... [--baseline N] [--include-invalid] [--format F]
+//     factorize_check plot [RECORD...] [--out DIR] [--plan] [--rate R] [--cpus N]
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <climits>
@@ -21,7 +22,9 @@ using namespace factorize;
 namespace {
 
 int run(int argc, char** argv) {
-    CLI::App app{"Verifies a factorize_ZOVE run's output and explains its time.", "factorize_check"};
+    CLI::App app{"Verifies a factorize_ZOVE run's output, explains its time, records, compares and draws runs.",
+                 "factorize_check"};
+    app.footer("Pictures of runs: factorize_check plot RECORD... --out DIR (see README.md).");
     app.require_subcommand(1);
     std::string range_text;
     auto add_range = [&](CLI::App* command) {
@@ -77,6 +80,21 @@ int run(int argc, char** argv) {
     compare_command->add_option("--width", compare.width, "Columns for text (default: the terminal's, or $COLUMNS, or 100)")
         ->check(CLI::Range(size_t{40}, size_t{10000}));
 
+    PlotOptions plot;
+    double plot_rate = 0;
+    uint64_t plot_cpus = 0;
+    CLI::App* plot_command = app.add_subcommand(
+        "plot", "Draw run records as SVG and PNG pictures (needs Python's matplotlib)");
+    plot_command->add_option("records", plot.records, "Run records (JSON) made by watch");
+    plot_command->add_option("--out", plot.out, "The directory that receives the pictures (default: .)");
+    plot_command->add_flag("--plan", plot.plan, "Also draw the plan of the records' range and machine");
+    CLI::Option* plot_rate_option = plot_command->add_option(
+        "--rate", plot_rate, "The plan's remainder tests per second per core (default: the records', else timed)")
+        ->check(CLI::PositiveNumber);
+    CLI::Option* plot_cpus_option = plot_command->add_option(
+        "--cpus", plot_cpus, "The plan's cores (default: the records' machine, else this one)")
+        ->check(CLI::Range(uint64_t{1}, uint64_t{4096}));
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -99,6 +117,15 @@ int run(int argc, char** argv) {
         return run_verify(verify);
     }
     if (*compare_command) return run_compare(compare);
+    if (*plot_command) {
+        if (*plot_rate_option) plot.rate = plot_rate;
+        if (*plot_cpus_option) plot.cpus = plot_cpus;
+        if (plot.records.empty() && !plot.plan) {
+            fprintf(stderr, "factorize_check: plot: name a record, or ask for --plan\n");
+            return kExitUsage;
+        }
+        return run_plot(plot);
+    }
     if (*watch_command) {
         watch.range = range;
         return run_watch(watch);

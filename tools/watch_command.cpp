@@ -368,6 +368,11 @@ int run_watch(const WatchOptions& options) {
         j["clock"] = clock_json(clock_before, clock_after, run_host.host.kernel_mhz, result.sustained_rate());
         j["preflight"] = preflight_json(findings);
         j["timeline"] = timeline_json(timeline);
+        // What the cost model gives each member of the banner's team, for
+        // the progress each member should have made.
+        j["timeline"]["member_block_tests"] =
+            result.team > 0 ? nlohmann::json(costs.team_cost(static_cast<uint64_t>(result.team)).member_tests)
+                            : nlohmann::json::array();
         record->append(j.dump(1) + "\n");
         // Standard output is kept for the run's own bytes.
         const Rescue saved = record->finish(false);
@@ -377,6 +382,17 @@ int run_watch(const WatchOptions& options) {
                 (saved.place.empty() ? "; it could be saved nowhere" : "; it is in " + saved.place));
         } else {
             console().err(std::string(kProgram) + ": record: " + record_path + "\n");
+            // Pictures of the run beside its record, where matplotlib is
+            // installed; else the command that would draw them.
+            std::string out_dir = std::filesystem::path(record_path).parent_path().string();
+            if (out_dir.empty()) out_dir = ".";
+            std::string plot_error;
+            const int drawn = run_plot_script({"--out", out_dir, record_path}, true, plot_error);
+            if (drawn < 0)
+                say("no pictures: " + plot_error + "; then run: factorize_check plot " + record_path + " --out " +
+                    out_dir);
+            else if (drawn != 0)
+                say("some pictures of the run could not be made (see above)");
         }
     }
     if (outcome.interrupted_by != 0)
