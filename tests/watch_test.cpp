@@ -367,7 +367,7 @@ TEST_F(Watch, TheRecordGoesWhereAskedAndIsNeverOverwritten) {
     ProcessResult again = run_process(watch({"--range", "0..99", "--record", chosen, log(), "--", SMALL_RANGE_PROGRAM}));
     EXPECT_EQ(again.exit_code, 2);
     EXPECT_NE(again.err.find(chosen + " exists already"), std::string::npos) << again.err;
-    EXPECT_EQ(read_file(chosen), r.dump(1) + "\n") << "the earlier record is untouched";
+    EXPECT_EQ(nlohmann::json::parse(read_file(chosen)), r) << "the earlier record is untouched";
     EXPECT_FALSE(std::ifstream(log()).good()) << "the log it had created is removed again";
 }
 

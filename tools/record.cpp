@@ -29,6 +29,18 @@ std::string ghz(double hz) {
 
 }  // namespace
 
+std::string record_text(const nlohmann::json& record) {
+    std::string text = "{";
+    bool first = true;
+    for (auto it = record.begin(); it != record.end(); ++it) {
+        text += first ? "\n" : ",\n";
+        first = false;
+        text += nlohmann::json(it.key()).dump() + ": " +
+                it.value().dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    }
+    return text + "\n}\n";
+}
+
 std::string record_status(const VerifyResult& result, bool interrupted) {
     if (interrupted) return "interrupted";
     if (!result.complete) return "incomplete";

@@ -23,6 +23,10 @@ constexpr int kRecordSchemaVersion = 1;
 // An estimate further than this from the kernel's reported clock is flagged.
 constexpr double kClockTolerance = 0.15;
 
+// Returns a record as text: one top-level field a line, each value compact,
+// so that a whole run's record stays small and diffs line by line.
+std::string record_text(const nlohmann::json& record);
+
 // Returns "valid", "invalid", "incomplete" or "interrupted".
 std::string record_status(const VerifyResult& result, bool interrupted);
 

@@ -373,7 +373,7 @@ int run_watch(const WatchOptions& options) {
         j["timeline"]["member_block_tests"] =
             result.team > 0 ? nlohmann::json(costs.team_cost(static_cast<uint64_t>(result.team)).member_tests)
                             : nlohmann::json::array();
-        record->append(j.dump(1) + "\n");
+        record->append(record_text(j));
         // Standard output is kept for the run's own bytes.
         const Rescue saved = record->finish(false);
         if (saved.needed) {
