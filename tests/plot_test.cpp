@@ -80,8 +80,8 @@ TEST_F(Plot, ComparesSeveralRunsByWhatDiffers) {
     ProcessResult result = plot({kRecords + "gcc_team2.json", kRecords + "clang_team2.json"});
     ASSERT_EQ(result.exit_code, 0) << result.err;
     expect_picture(dir_, "comparison",
-                   {"Comparison of 2 runs", "compiler: g++ (Debian 12.2.0-14+deb12u1) 12.2.0",
-                    "compiler: Debian clang version 14.0.6", "Cycles per remainder test"});
+                   {"Comparison of 2 runs", "compiler: g++ (Debian 12.2.0", "compiler: Debian clang version 14",
+                    "Cycles per remainder test"});
     // Fixture records have no timeline entries: their own pictures are explained, not drawn.
     EXPECT_NE(result.err.find("no progress picture of gcc_team2: the timeline is empty"), std::string::npos)
         << result.err;
@@ -144,7 +144,9 @@ TEST_F(Plot, AGuidedRunDrawsItselfOrSaysHow) {
         else options.unset_env = {"FACTORIZE_PYTHON"};
         ProcessResult result = run_process(options);
         ASSERT_EQ(result.exit_code, 0) << result.err;
-        const bool drawn = !read_file(dir + "/run-progress.png").empty() && !read_file(dir + "/run-rate.svg").empty();
+        // The rate picture needs numbers that took 200 ms or more, which a
+        // short run on a fast machine may not have; the progress is always there.
+        const bool drawn = !read_file(dir + "/run-progress.png").empty() && !read_file(dir + "/run-progress.svg").empty();
         EXPECT_EQ(drawn, c.drawn) << result.err;
         if (!c.drawn) {
             EXPECT_NE(result.err.find("then run: factorize_check plot " + dir + "/run.json --out " + dir),

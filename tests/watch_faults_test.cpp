@@ -22,25 +22,15 @@
 #include "pty.hpp"
 #include "support/process.hpp"
 #include "support/run_output.hpp"
+#include "support/watch_fixture.hpp"
 
 namespace {
 
 using namespace testing_support;
 using Clock = std::chrono::steady_clock;
 
-class WatchFaults : public ::testing::Test {
+class WatchFaults : public WatchFixture {
 protected:
-    void SetUp() override { dir_ = make_temp_dir(); }
-    std::string log() const { return dir_ + "/run.log"; }
-    std::string record() const { return dir_ + "/run.json"; }
-    ProcessOptions watch(std::vector<std::string> args) const {
-        ProcessOptions options;
-        options.argv = {CHECK_PROGRAM, "watch"};
-        options.argv.insert(options.argv.end(), args.begin(), args.end());
-        options.pipe_stdin = true;
-        options.env = {{"TMPDIR", dir_}, {"FACTORIZE_PYTHON", "/nonexistent/python"}};
-        return options;
-    }
     // Waits until the child's standard error holds text; false on timeout.
     static bool wait_for_err(Child& child, const std::string& text, double seconds = 20) {
         auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
@@ -50,7 +40,6 @@ protected:
         }
         return false;
     }
-    std::string dir_;
 };
 
 // Returns the fallback file that a watch's message names, or "".

@@ -18,6 +18,7 @@
 #include "cost.hpp"
 #include "support/process.hpp"
 #include "support/run_output.hpp"
+#include "support/watch_fixture.hpp"
 #include "watch.hpp"
 
 namespace {
@@ -72,21 +73,7 @@ TEST(WatchEstimate, TheSlowestMemberDecides) {
     EXPECT_DOUBLE_EQ(p.member_rate, static_cast<double>(block0 + result.member_tests[1]) / (3 + 5));
 }
 
-class Watch : public ::testing::Test {
-protected:
-    void SetUp() override { dir_ = make_temp_dir(); }
-    std::string log() const { return dir_ + "/run.log"; }
-    std::string record() const { return dir_ + "/run.json"; }
-    ProcessOptions watch(std::vector<std::string> args) const {
-        ProcessOptions options;
-        options.argv = {CHECK_PROGRAM, "watch"};
-        options.argv.insert(options.argv.end(), args.begin(), args.end());
-        options.pipe_stdin = true;
-        options.env = {{"FACTORIZE_PYTHON", "/nonexistent/python"}};  // no pictures: they take seconds
-        return options;
-    }
-    std::string dir_;
-};
+using Watch = WatchFixture;
 
 struct ProgressLine {
     double percent, elapsed, eta;  // eta < 0 when unknown
@@ -258,6 +245,10 @@ TEST_F(Watch, TheCommandSeesATerminalAndItsFailureCounts) {
         EXPECT_EQ(result.exit_code, c.exit_code) << c.context << "\n" << result.err;
         EXPECT_NE(result.err.find(c.err), std::string::npos) << c.context << "\n" << result.err;
         EXPECT_EQ(read_file(log()), c.log) << c.context;
+        if (c.exit_code == 2) {
+            EXPECT_FALSE(std::ifstream(log()).good()) << c.context << ": nothing ran, so no log is left";
+            EXPECT_FALSE(std::ifstream(record()).good()) << c.context << ": nor an empty record";
+        }
     }
 }
 

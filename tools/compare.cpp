@@ -161,6 +161,19 @@ std::vector<RowSpec> row_specs() {
                               "%.4g tests/s", true));
     rows.push_back(number_row("result", "cycles per remainder test", {"clock", "cycles_per_remainder_test"}, "%.2f",
                               true));
+    rows.push_back({"result", "cycles at the median rate",
+                    [](const json& r) {
+                        auto hz = number_at(r, {"clock", "estimate_hz"});
+                        auto median = number_at(r, {"timeline", "per_core_rate", "median"});
+                        if (!hz || !median || *median <= 0) return Cell{kAbsent, nullptr};
+                        return Cell{format("%.2f", *hz / *median), *hz / *median};
+                    },
+                    [](const json& r) -> std::optional<double> {
+                        auto hz = number_at(r, {"clock", "estimate_hz"});
+                        auto median = number_at(r, {"timeline", "per_core_rate", "median"});
+                        if (!hz || !median || *median <= 0) return std::nullopt;
+                        return *hz / *median;
+                    }});
     rows.push_back({"result", "split efficiency",
                     [](const json& r) {
                         std::optional<double> e = number_at(r, {"result", "split_efficiency"});

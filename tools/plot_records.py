@@ -34,6 +34,8 @@ WIDTH_INCHES, HEIGHT_INCHES, DPI = 12.0, 6.75, 100  # 1200 x 675 pixels
 # Okabe and Ito's palette, which readers with colour-blindness can tell apart.
 PALETTE = ["#0072B2", "#E69F00", "#009E73", "#D55E00", "#CC79A7", "#56B4E9", "#F0E442", "#000000"]
 MAX_RECORD_BYTES = 64 << 20
+UMASK = os.umask(0)
+os.umask(UMASK)
 
 
 class CannotDraw(Exception):
@@ -282,7 +284,8 @@ def labels_of(records, names):
                 value = " ".join("%s=%s" % (k, v) for k, v in sorted(value.items()))
             elif isinstance(value, list):
                 value = ",".join(str(v) for v in value)
-            parts.append("%s: %s" % (label, clean(value)[:40]))
+            text = clean(value)
+            parts.append("%s: %s" % (label, text if len(text) <= 26 else text[:24] + "..."))
         labels.append("\n".join(parts) if parts else clean(name))
     return labels
 
@@ -310,7 +313,7 @@ def comparison_figure(plt, records, names):
     right.set_title("Cycles per remainder test (estimated clock / rate)")
     for ax in (left, right):
         ax.set_xticks(positions)
-        ax.set_xticklabels(labels, fontsize=9)
+        ax.set_xticklabels(labels, fontsize=8)
         ax.grid(True, axis="y", alpha=0.3)
     fig.tight_layout(rect=(0, 0, 1, 0.95))
     return fig
@@ -368,6 +371,7 @@ def save(plt, fig, out_dir, stem):
         final = os.path.join(out_dir, stem + "." + ext)
         handle, temporary = tempfile.mkstemp(dir=out_dir, prefix="." + stem, suffix="." + ext)
         os.close(handle)
+        os.chmod(temporary, 0o666 & ~UMASK)  # as an ordinary new file, not mkstemp's 0600
         try:
             fig.savefig(temporary, format=ext, dpi=DPI)
             os.replace(temporary, final)

@@ -168,12 +168,16 @@ int run_watch(const WatchOptions& options) {
     } else {
         say("note: " + options.log + " is not a regular file; pass --record FILE for the run's record");
     }
+    // Before anything has run, a failure leaves no empty log or record behind.
+    auto abandon = [&](const std::string& why) {
+        say(why);
+        unlink(options.log.c_str());
+        if (record) unlink(record_path.c_str());
+        return kExitUsage;
+    };
     Fd wake_read, wake_write;
     std::string error = catch_signals(wake_read, wake_write);
-    if (!error.empty()) {
-        say(error);
-        return kExitUsage;
-    }
+    if (!error.empty()) return abandon(error);
     // What the machine is and how the binary was built, before the run, and
     // the pre-flight from the same probes.
     RunHost run_host;
@@ -201,10 +205,7 @@ int run_watch(const WatchOptions& options) {
     int input = 0;
     if (!options.command.empty()) {
         error = start_under_pty(options.command, child);
-        if (!error.empty()) {
-            say(error);
-            return kExitUsage;
-        }
+        if (!error.empty()) return abandon(error);
         input = child.master.get();
         run_host.cpu_affinity = cpu_affinity(child.pid);
     }
@@ -350,8 +351,9 @@ int run_watch(const WatchOptions& options) {
                 " (cat " + rescue.place + " >> " + options.log + " makes it whole)");
     }
     if (record) {
-        nlohmann::json j = record_head("factorize_check watch", record_status(result, outcome.interrupted_by != 0),
-                                       options.log, result, options.range);
+        std::string status = record_status(result, outcome.interrupted_by != 0);
+        if (status == "valid" && outcome.invalid) status = "invalid";  // the benchmark itself failed
+        nlohmann::json j = record_head("factorize_check watch", status, options.log, result, options.range);
         nlohmann::json command = {{"argv", options.command}};
         if (child.pid > 0) {
             command["exit_status"] = WIFEXITED(child_status) ? nlohmann::json(WEXITSTATUS(child_status)) : nullptr;
