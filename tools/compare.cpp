@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <initializer_list>
+#include <vector>
 #include <optional>
 
 #include "record.hpp"
@@ -15,7 +15,10 @@ namespace {
 
 using nlohmann::json;
 
-const json* at(const json& j, std::initializer_list<const char*> path) {
+// A path of keys into a record, outermost first.
+using Path = std::vector<const char*>;
+
+const json* at(const json& j, const Path& path) {
     const json* node = &j;
     for (const char* key : path) {
         if (!node->is_object()) return nullptr;
@@ -26,7 +29,7 @@ const json* at(const json& j, std::initializer_list<const char*> path) {
     return node;
 }
 
-std::optional<double> number_at(const json& j, std::initializer_list<const char*> path) {
+std::optional<double> number_at(const json& j, const Path& path) {
     const json* node = at(j, path);
     if (!node || !node->is_number()) return std::nullopt;
     double value = node->get<double>();
@@ -47,7 +50,7 @@ std::string clean(const std::string& text) {
     return out;
 }
 
-std::optional<std::string> string_at(const json& j, std::initializer_list<const char*> path) {
+std::optional<std::string> string_at(const json& j, const Path& path) {
     const json* node = at(j, path);
     if (!node || !node->is_string()) return std::nullopt;
     return clean(node->get<std::string>());
@@ -64,7 +67,7 @@ std::string format(const char* pattern, double value) {
 #pragma GCC diagnostic pop
 
 // Returns the record's own value at path, for equality and for JSON output.
-json raw_at(const json& j, std::initializer_list<const char*> path) {
+json raw_at(const json& j, const Path& path) {
     const json* node = at(j, path);
     return node ? *node : json(nullptr);
 }
@@ -76,7 +79,8 @@ struct Cell {
     json raw;
 };
 
-struct RowSpec {
+// How one row of the table reads a record.
+struct RowRule {
     const char* section;
     const char* attribute;
     std::function<Cell(const json&)> cell;
@@ -84,42 +88,22 @@ struct RowSpec {
     std::function<std::optional<double>(const json&)> figure;
 };
 
-RowSpec number_row(const char* section, const char* attribute, std::initializer_list<const char*> path,
-                   const char* pattern, bool relative) {
-    std::vector<const char*> keys(path);
-    auto get = [keys](const json& r) {
-        const json* node = &r;
-        for (const char* key : keys) {
-            if (!node->is_object() || !node->contains(key)) return std::optional<double>();
-            node = &(*node)[key];
-        }
-        if (!node->is_number() || !std::isfinite(node->get<double>())) return std::optional<double>();
-        return std::optional<double>(node->get<double>());
-    };
-    RowSpec spec{section, attribute,
-                 [get, pattern, keys](const json& r) {
-                     std::optional<double> v = get(r);
-                     const json* node = &r;
-                     for (const char* key : keys) {
-                         if (!node->is_object() || !node->contains(key)) return Cell{kAbsent, nullptr};
-                         node = &(*node)[key];
-                     }
-                     return Cell{v ? format(pattern, *v) : kAbsent, *node};
+RowRule number_row(const char* section, const char* attribute, Path path, const char* pattern, bool relative) {
+    RowRule rule{section, attribute,
+                 [path, pattern](const json& r) {
+                     std::optional<double> v = number_at(r, path);
+                     return Cell{v ? format(pattern, *v) : kAbsent, raw_at(r, path)};
                  },
                  nullptr};
-    if (relative) spec.figure = get;
-    return spec;
+    if (relative) rule.figure = [path](const json& r) { return number_at(r, path); };
+    return rule;
 }
 
-RowSpec string_row(const char* section, const char* attribute, std::initializer_list<const char*> path) {
-    std::vector<const char*> keys(path);
+RowRule string_row(const char* section, const char* attribute, Path path) {
     return {section, attribute,
-            [keys](const json& r) {
-                const json* node = &r;
-                for (const char* key : keys) {
-                    if (!node->is_object() || !node->contains(key)) return Cell{kAbsent, nullptr};
-                    node = &(*node)[key];
-                }
+            [path](const json& r) {
+                const json* node = at(r, path);
+                if (!node) return Cell{kAbsent, nullptr};
                 if (node->is_string()) return Cell{clean(node->get<std::string>()), *node};
                 if (node->is_null()) return Cell{"not shown", nullptr};
                 return Cell{clean(node->dump(-1, ' ', false, json::error_handler_t::replace)), *node};
@@ -127,9 +111,14 @@ RowSpec string_row(const char* section, const char* attribute, std::initializer_
             nullptr};
 }
 
-std::string yes_no(const json& value) {
-    if (value.is_boolean()) return value.get<bool>() ? "yes" : "no";
-    return "not shown";
+RowRule yes_no_row(const char* section, const char* attribute, Path path) {
+    return {section, attribute,
+            [path](const json& r) {
+                const json* node = at(r, path);
+                if (!node) return Cell{kAbsent, nullptr};
+                return Cell{node->is_boolean() ? (node->get<bool>() ? "yes" : "no") : "not shown", *node};
+            },
+            nullptr};
 }
 
 // Returns CPUs as ranges: "0-3,8".
@@ -151,8 +140,8 @@ std::string cpu_list(const json& value) {
     return out + " (" + std::to_string(cpus.size()) + ")";
 }
 
-std::vector<RowSpec> row_specs() {
-    std::vector<RowSpec> rows;
+std::vector<RowRule> row_rules() {
+    std::vector<RowRule> rows;
     rows.push_back(string_row("result", "status", {"status"}));
     rows.push_back(number_row("result", "team", {"result", "team"}, "%.0f", false));
     rows.push_back(number_row("result", "elapsed time", {"result", "elapsed_seconds"}, "%.2f s", true));
@@ -281,18 +270,8 @@ std::vector<RowSpec> row_specs() {
                     nullptr});
     rows.push_back(string_row("host", "kernel", {"host", "kernel_release"}));
     rows.push_back(string_row("host", "governor", {"host", "governor"}));
-    rows.push_back({"host", "boost",
-                    [](const json& r) {
-                        const json* boost = at(r, {"host", "boost"});
-                        return Cell{boost ? yes_no(*boost) : kAbsent, raw_at(r, {"host", "boost"})};
-                    },
-                    nullptr});
-    rows.push_back({"host", "hypervisor",
-                    [](const json& r) {
-                        const json* hv = at(r, {"host", "hypervisor"});
-                        return Cell{hv ? yes_no(*hv) : kAbsent, raw_at(r, {"host", "hypervisor"})};
-                    },
-                    nullptr});
+    rows.push_back(yes_no_row("host", "boost", {"host", "boost"}));
+    rows.push_back(yes_no_row("host", "hypervisor", {"host", "hypervisor"}));
     rows.push_back({"host", "memory",
                     [](const json& r) {
                         auto bytes = number_at(r, {"host", "memory_bytes"});
@@ -409,16 +388,16 @@ CompareTable compare_records(const std::vector<LoadedRecord>& records, size_t ba
     CompareTable table;
     table.baseline = std::min(baseline, records.empty() ? 0 : records.size() - 1);
     for (const LoadedRecord& r : records) table.files.push_back(r.file);
-    for (const RowSpec& spec : row_specs()) {
+    for (const RowRule& rule : row_rules()) {
         CompareRow row;
-        row.section = spec.section;
-        row.attribute = spec.attribute;
+        row.section = rule.section;
+        row.attribute = rule.attribute;
         std::optional<double> base;
-        if (spec.figure && !records.empty()) base = spec.figure(records[table.baseline].j);
+        if (rule.figure && !records.empty()) base = rule.figure(records[table.baseline].j);
         for (size_t i = 0; i < records.size(); ++i) {
-            Cell cell = spec.cell(records[i].j);
-            if (spec.figure && i != table.baseline) {
-                std::optional<double> value = spec.figure(records[i].j);
+            Cell cell = rule.cell(records[i].j);
+            if (rule.figure && i != table.baseline) {
+                std::optional<double> value = rule.figure(records[i].j);
                 if (value && base && *base != 0 && *value != *base) cell.text += " (" + percent(*value / *base - 1) + ")";
             }
             row.cells.push_back(cell.text);
