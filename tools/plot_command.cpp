@@ -26,8 +26,9 @@
 namespace factorize {
 namespace {
 
-// Runs argv with standard output sent to standard error when quiet_stdout;
-// returns its exit status, or -1 when it could not run.
+// Runs argv, with all its output discarded when silent, or its standard
+// output sent to standard error when stdout_to_stderr; returns its exit
+// status, or -1 when it could not run.
 int run_program(const std::vector<std::string>& argv, bool silent, bool stdout_to_stderr) {
     std::vector<std::string> args = argv;
     std::vector<char*> pointers;

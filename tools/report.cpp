@@ -1,7 +1,5 @@
 #include "report.hpp"
 
-#include <unistd.h>
-
 #include <cinttypes>
 #include <cstdio>
 
