@@ -1,7 +1,7 @@
 # Writes BINARY.build.json: how a build of the benchmark was made, so that a
 # run's record can say it. Run after each link of the benchmark module:
 #
-#   cmake -DBINARY=... -DFLAGS_FILE=... -DSOURCE_DIR=... -P write_build_info.cmake
+#   cmake -DBINARY=... -DFLAGS_FILE=... -DSOURCE_DIR=... -DVERSION=... -P write_build_info.cmake
 #
 # FLAGS_FILE holds "key=value" lines written when the build was generated:
 # target, compiler, compiler_id, compiler_version, build_type, compile_flags,
@@ -12,6 +12,8 @@ cmake_minimum_required(VERSION 3.25)
 file(STRINGS "${FLAGS_FILE}" lines)
 set(json "{}")
 string(JSON json SET "${json}" schema_version 1)
+# The project's version, which is also its Debian package's.
+string(JSON json SET "${json}" version "\"${VERSION}\"")
 foreach(line IN LISTS lines)
   string(FIND "${line}" "=" eq)
   string(SUBSTRING "${line}" 0 ${eq} key)

@@ -13,7 +13,7 @@ namespace factorize {
 namespace {
 
 // The fields a build description may give; anything else is left out.
-const char* const kStringFields[] = {"target", "compiler", "compiler_id", "compiler_version", "compiler_version_text",
+const char* const kStringFields[] = {"version", "target", "compiler", "compiler_id", "compiler_version", "compiler_version_text",
                                      "build_type", "compile_flags", "link_flags", "openmp_library",
                                      "openmp_library_version", "commit", "built_at"};
 
@@ -42,16 +42,18 @@ std::string resolve_command(const std::string& name) {
 }
 
 std::vector<std::string> default_build_info_dirs() {
-#ifdef FACTORIZE_BUILD_INFO_DIRS
     std::vector<std::string> dirs;
+    // An installed factorize_check: the descriptions installed with it.
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) dirs.push_back((self.parent_path() / "../share/factorize_ZOVE/build-info").lexically_normal().string());
+#ifdef FACTORIZE_BUILD_INFO_DIRS
     std::stringstream list(FACTORIZE_BUILD_INFO_DIRS);
     std::string dir;
     while (std::getline(list, dir, '|'))
         if (!dir.empty()) dirs.push_back(dir);
-    return dirs;
-#else
-    return {};
 #endif
+    return dirs;
 }
 
 BuildMatch match_build(const std::string& binary, const std::vector<std::string>& search_dirs) {
@@ -77,6 +79,7 @@ BuildMatch match_build(const std::string& binary, const std::vector<std::string>
         if (!description) continue;
         if ((*description)["binary_sha256"] == *match.sha256) {
             match.info = description;
+            match.description = path;
             return match;
         }
         if (path == candidates[0]) described_otherwise = true;
@@ -96,6 +99,7 @@ nlohmann::json build_json(const BuildMatch& match) {
         j["why_unknown"] = match.why_unknown;
         return j;
     }
+    j["description"] = match.description;
     const nlohmann::json& info = *match.info;
     for (const char* field : kStringFields)
         j[field] = info.contains(field) && info[field].is_string() ? info[field] : nlohmann::json(nullptr);

@@ -14,6 +14,7 @@ struct BuildMatch {
     std::string binary;                  // the path that ran, resolved through PATH
     std::optional<std::string> sha256;   // of the binary's bytes
     std::optional<nlohmann::json> info;  // the matching build's description
+    std::string description;             // the file it was read from
     std::string why_unknown;             // when info is absent
 };
 
@@ -25,8 +26,9 @@ std::string resolve_command(const std::string& name);
 // SHA-256 is taken.
 BuildMatch match_build(const std::string& binary, const std::vector<std::string>& search_dirs);
 
-// Returns the directories of this project's own build, where a build's
-// descriptions are looked for when the binary has been moved.
+// Returns where a build's descriptions are looked for when the binary is not
+// beside its own: those installed with this factorize_check, then this
+// project's build directories.
 std::vector<std::string> default_build_info_dirs();
 
 // Returns the build section of a record.

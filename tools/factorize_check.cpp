@@ -1,12 +1,15 @@
 // factorize_check: verifies a factorize_ZOVE run's output and explains its
 // time. This file only reads the command line; the work is in the library.
 //
-//     factorize_check verify [FILE] [--json]
-//     factorize_check plan [TEAM ...] [--rate R] [--cpus N] [--json]
-//     factorize_ZOVE | factorize_check watch LOG
-//     factorize_check watch LOG [--record FILE] [--hostname] -- factorize_ZOVE
-//     factorize_check compare RECORD... [--baseline N] [--include-invalid] [--format F]
+//     factorize_check verify [FILE] [--json] [--range FIRST..LAST]
+//     factorize_check plan [TEAM ...] [--rate R] [--cpus N] [--json] [--range FIRST..LAST]
+//     factorize_ZOVE | factorize_check watch LOG [options]
+//     factorize_check watch LOG [--force] [--interval S] [--record FILE] [--hostname]
+//                           [--range FIRST..LAST] -- factorize_ZOVE
+//     factorize_check compare RECORD... [--baseline N] [--include-invalid]
+//                             [--format text|markdown|csv|json] [--width N]
 //     factorize_check plot [RECORD...] [--out DIR] [--plan] [--rate R] [--cpus N]
+//     factorize_check --help | --version
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <climits>
@@ -26,6 +29,8 @@ int run(int argc, char** argv) {
                  "factorize_check"};
     app.footer("Pictures of runs: factorize_check plot RECORD... --out DIR (see README.md).");
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("factorize_check ") + FACTORIZE_VERSION,
+                         "Print the version of this program and its package");
     std::string range_text;
     auto add_range = [&](CLI::App* command) {
         command->add_option("--range", range_text,
@@ -99,6 +104,8 @@ int run(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         return app.exit(CLI::CallForHelp());
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::ParseError& e) {
         fprintf(stderr, "factorize_check: %s\nRun with --help for usage.\n", e.what());
         return kExitUsage;

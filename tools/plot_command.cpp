@@ -84,14 +84,13 @@ std::string find_plotting_python() {
 
 std::string plot_script() {
     std::vector<std::string> candidates;
+    // The script installed with this program first: a source tree that
+    // happens to be on the machine may be of another version.
+    const std::string here = executable_dir();
+    if (!here.empty()) candidates.push_back(here + "/../share/factorize_ZOVE/plot_records.py");
 #ifdef FACTORIZE_PLOT_SCRIPT
     candidates.push_back(FACTORIZE_PLOT_SCRIPT);
 #endif
-    const std::string here = executable_dir();
-    if (!here.empty()) {
-        candidates.push_back(here + "/../share/factorize_ZOVE/plot_records.py");
-        candidates.push_back(here + "/plot_records.py");
-    }
     for (const std::string& path : candidates)
         if (access(path.c_str(), R_OK) == 0) return path;
     return "";
