@@ -53,18 +53,18 @@ const std::vector<Case> kCases = {
     // Nothing to do: not even root is needed.
     {"all present, as a user without sudo", "test", kTest, 1000, Sudo::absent, true, false, "", false, 0, {},
      {"the 13 packages for 'test' are present; nothing to install"}},
-    {"the build set present, test tools absent", "build", {"g++", "cmake", "ninja-build", "libcli11-dev",
+    {"the run set present, test tools absent", "run", {"g++", "cmake", "ninja-build", "libcli11-dev",
      "nlohmann-json3-dev"}, 1000, Sudo::absent, true, false, "", false, 0, {}, {"nothing to install"}},
 
     // Installs only what is missing, and only what the set needs.
     {"root, two test tools missing", "test", all_but({"clang", "gdb"}), 0, Sudo::absent, true, false, "", false, 0,
      {"update -q uid=0", std::string(kInstall) + " clang gdb uid=0"},
      {"installing 2 of the 13 packages for 'test': clang gdb", "the 13 packages for 'test' are present"}},
-    {"a bare machine, the run set", "run", {}, 0, Sudo::absent, true, false, "", false, 0,
+    {"a bare machine, the pictures set", "pictures", {}, 0, Sudo::absent, true, false, "", false, 0,
      {"update -q uid=0",
       std::string(kInstall) + " g++ cmake ninja-build libcli11-dev nlohmann-json3-dev python3-matplotlib uid=0"},
-     {"installing 6 of the 6 packages for 'run'"}},
-    {"a user with sudo, no terminal", "build", {"g++", "cmake", "ninja-build"}, 1000, Sudo::works, true, false, "",
+     {"installing 6 of the 6 packages for 'pictures'"}},
+    {"a user with sudo, no terminal", "run", {"g++", "cmake", "ninja-build"}, 1000, Sudo::works, true, false, "",
      false, 0, {"update -q uid=0", std::string(kInstall) + " libcli11-dev nlohmann-json3-dev uid=0"}, {}},
 
     // Cannot install: says why, names what is missing, and fails.
@@ -142,18 +142,18 @@ TEST(InstallPrerequisites, InstallsExactlyWhatIsMissingOrSaysWhyNot) {
     }
 }
 
-// The run needs no test tool; the tests need all that the run needs.
+// The run needs no test tool and no matplotlib; each set holds the one before.
 TEST(InstallPrerequisites, ListsSetsThatNest) {
     auto list = [](const char* set) {
         ProcessResult result = run_process(std::vector<std::string>{"/bin/bash", INSTALL_SCRIPT, "--list", set});
         EXPECT_EQ(result.exit_code, 0) << result.err;
         return split_lines(result.out);
     };
-    const std::vector<std::string> build = list("build"), run = list("run"), test = list("test");
+    const std::vector<std::string> run = list("run"), pictures = list("pictures"), test = list("test");
     EXPECT_EQ(test, kTest);
-    for (const std::string& p : build) EXPECT_NE(std::find(run.begin(), run.end(), p), run.end()) << p;
-    for (const std::string& p : run) EXPECT_NE(std::find(test.begin(), test.end(), p), test.end()) << p;
-    for (const char* tool : {"libgtest-dev", "clang", "libomp-dev", "libclang-rt-dev", "gdb"})
+    for (const std::string& p : run) EXPECT_NE(std::find(pictures.begin(), pictures.end(), p), pictures.end()) << p;
+    for (const std::string& p : pictures) EXPECT_NE(std::find(test.begin(), test.end(), p), test.end()) << p;
+    for (const char* tool : {"libgtest-dev", "clang", "libomp-dev", "libclang-rt-dev", "gdb", "python3-matplotlib"})
         EXPECT_EQ(std::find(run.begin(), run.end(), tool), run.end()) << tool << " is a test tool";
 }
 

@@ -2,10 +2,10 @@
 # Installs the Debian 12 packages that one use of this project needs, and only
 # those that are missing. The README's commands and CI call it.
 #
-#   tools/install-prerequisites.sh build   compile factorize_ZOVE and factorize_check
-#   tools/install-prerequisites.sh run     build, and draw a run's pictures (matplotlib)
-#   tools/install-prerequisites.sh test    run, and every tool the tests use
-#   tools/install-prerequisites.sh --list SET   print SET's packages, one per line
+#   tools/install-prerequisites.sh run        build and run: factorize_ZOVE and factorize_check
+#   tools/install-prerequisites.sh pictures   run, and draw a run's pictures (matplotlib)
+#   tools/install-prerequisites.sh test       pictures, and every tool the tests use
+#   tools/install-prerequisites.sh --list SET  print SET's packages, one per line
 #
 # It says what it installs, and says so in one line and changes nothing when
 # every package is present. As a user other than root it goes through sudo
@@ -15,19 +15,21 @@
 # 2 for a wrong argument.
 set -uo pipefail
 
-readonly build_packages=(g++ cmake ninja-build libcli11-dev nlohmann-json3-dev)
-readonly run_packages=("${build_packages[@]}" python3-matplotlib)
+readonly run_packages=(g++ cmake ninja-build libcli11-dev nlohmann-json3-dev)
+# About a hundred packages more on a bare machine; a fleet that compares its
+# records elsewhere does without them.
+readonly pictures_packages=("${run_packages[@]}" python3-matplotlib)
 # clang, libomp-dev and libclang-rt-dev: the clang comparison build, the race
 # checks and the fuzzers; binutils: objdump reads the machine code; gdb counts
 # executed divisions; util-linux: taskset.
-readonly test_packages=("${run_packages[@]}" libgtest-dev clang libomp-dev libclang-rt-dev binutils gdb util-linux)
+readonly test_packages=("${pictures_packages[@]}" libgtest-dev clang libomp-dev libclang-rt-dev binutils gdb util-linux)
 
 me=${0##*/}
 
 # Prints the usage to standard error and exits with status 2.
 usage() {
-  echo "usage: $me build|run|test" >&2
-  echo "       $me --list build|run|test" >&2
+  echo "usage: $me run|pictures|test" >&2
+  echo "       $me --list run|pictures|test" >&2
   exit 2
 }
 
@@ -40,8 +42,8 @@ fail() {
 # Sets the array `packages` to the set named $1, or exits with the usage.
 choose_set() {
   case ${1-} in
-    build) packages=("${build_packages[@]}") ;;
     run) packages=("${run_packages[@]}") ;;
+    pictures) packages=("${pictures_packages[@]}") ;;
     test) packages=("${test_packages[@]}") ;;
     *) usage ;;
   esac
