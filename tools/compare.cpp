@@ -226,6 +226,7 @@ std::vector<RowRule> row_rules() {
                         return Cell{text, *known};
                     },
                     nullptr});
+    rows.push_back(string_row("build", "version", {"build", "version"}));
     rows.push_back(string_row("build", "compiler", {"build", "compiler_version_text"}));
     rows.push_back(string_row("build", "build type", {"build", "build_type"}));
     rows.push_back(string_row("build", "compile flags", {"build", "compile_flags"}));
