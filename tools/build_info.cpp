@@ -41,12 +41,17 @@ std::string resolve_command(const std::string& name) {
     return name;
 }
 
+std::string installed_share_dir() {
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return "";
+    return (self.parent_path() / "../share/factorize_ZOVE").lexically_normal().string();
+}
+
 std::vector<std::string> default_build_info_dirs() {
     std::vector<std::string> dirs;
     // An installed factorize_check: the descriptions installed with it.
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) dirs.push_back((self.parent_path() / "../share/factorize_ZOVE/build-info").lexically_normal().string());
+    if (const std::string share = installed_share_dir(); !share.empty()) dirs.push_back(share + "/build-info");
 #ifdef FACTORIZE_BUILD_INFO_DIRS
     std::stringstream list(FACTORIZE_BUILD_INFO_DIRS);
     std::string dir;

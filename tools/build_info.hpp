@@ -26,6 +26,10 @@ std::string resolve_command(const std::string& name);
 // SHA-256 is taken.
 BuildMatch match_build(const std::string& binary, const std::vector<std::string>& search_dirs);
 
+// Returns the directory that an installed factorize_check's own files lie in,
+// <its directory>/../share/factorize_ZOVE, or "" when it cannot be known.
+std::string installed_share_dir();
+
 // Returns where a build's descriptions are looked for when the binary is not
 // beside its own: those installed with this factorize_check, then this
 // project's build directories.

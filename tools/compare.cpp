@@ -88,11 +88,15 @@ struct RowRule {
     std::function<std::optional<double>(const json&)> figure;
 };
 
-RowRule number_row(const char* section, const char* attribute, Path path, const char* pattern, bool relative) {
+// Makes a row of the number at path, shown times scale with pattern (100 and
+// "%.2f %%" for a fraction shown as a percentage); relative rows are also
+// compared with the baseline.
+RowRule number_row(const char* section, const char* attribute, Path path, const char* pattern, bool relative,
+                   double scale = 1) {
     RowRule rule{section, attribute,
-                 [path, pattern](const json& r) {
+                 [path, pattern, scale](const json& r) {
                      std::optional<double> v = number_at(r, path);
-                     return Cell{v ? format(pattern, *v) : kAbsent, raw_at(r, path)};
+                     return Cell{v ? format(pattern, scale * *v) : kAbsent, raw_at(r, path)};
                  },
                  nullptr};
     if (relative) rule.figure = [path](const json& r) { return number_at(r, path); };
@@ -163,22 +167,12 @@ std::vector<RowRule> row_rules() {
                         if (!hz || !median || *median <= 0) return std::nullopt;
                         return *hz / *median;
                     }});
-    rows.push_back({"result", "split efficiency",
-                    [](const json& r) {
-                        std::optional<double> e = number_at(r, {"result", "split_efficiency"});
-                        return Cell{e ? format("%.2f %%", 100 * *e) : kAbsent, raw_at(r, {"result", "split_efficiency"})};
-                    },
-                    [](const json& r) { return number_at(r, {"result", "split_efficiency"}); }});
+    rows.push_back(number_row("result", "split efficiency", {"result", "split_efficiency"}, "%.2f %%", true, 100));
 
     rows.push_back(number_row("rate over the run", "per-core rate, median", {"timeline", "per_core_rate", "median"},
                               "%.4g tests/s", true));
-    rows.push_back({"rate over the run", "spread (IQR / median)",
-                    [](const json& r) {
-                        std::optional<double> s = number_at(r, {"timeline", "per_core_rate", "relative_spread"});
-                        return Cell{s ? format("%.2f %%", 100 * *s) : kAbsent,
-                                    raw_at(r, {"timeline", "per_core_rate", "relative_spread"})};
-                    },
-                    nullptr});
+    rows.push_back(number_row("rate over the run", "spread (IQR / median)",
+                              {"timeline", "per_core_rate", "relative_spread"}, "%.2f %%", false, 100));
     rows.push_back({"rate over the run", "10th to 90th percentile",
                     [](const json& r) {
                         auto p10 = number_at(r, {"timeline", "per_core_rate", "p10"});
@@ -187,13 +181,8 @@ std::vector<RowRule> row_rules() {
                         return Cell{format("%.4g", *p10) + " to " + format("%.4g", *p90), json::array({*p10, *p90})};
                     },
                     nullptr});
-    rows.push_back({"rate over the run", "trend, last quarter vs first",
-                    [](const json& r) {
-                        std::optional<double> t = number_at(r, {"timeline", "per_core_rate", "trend"});
-                        return Cell{t ? format("%+.2f %%", 100 * *t) : kAbsent,
-                                    raw_at(r, {"timeline", "per_core_rate", "trend"})};
-                    },
-                    nullptr});
+    rows.push_back(number_row("rate over the run", "trend, last quarter vs first",
+                              {"timeline", "per_core_rate", "trend"}, "%+.2f %%", false, 100));
     rows.push_back(number_row("rate over the run", "numbers timed", {"timeline", "per_core_rate", "samples"}, "%.0f",
                               false));
 

@@ -56,12 +56,6 @@ int run_program(const std::vector<std::string>& argv, bool silent, bool stdout_t
     return WEXITSTATUS(status) == 127 ? -1 : WEXITSTATUS(status);
 }
 
-std::string executable_dir() {
-    std::error_code error;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? "" : path.parent_path().string();
-}
-
 }  // namespace
 
 std::string find_plotting_python() {
@@ -86,8 +80,7 @@ std::string plot_script() {
     std::vector<std::string> candidates;
     // The script installed with this program first: a source tree that
     // happens to be on the machine may be of another version.
-    const std::string here = executable_dir();
-    if (!here.empty()) candidates.push_back(here + "/../share/factorize_ZOVE/plot_records.py");
+    if (const std::string share = installed_share_dir(); !share.empty()) candidates.push_back(share + "/plot_records.py");
 #ifdef FACTORIZE_PLOT_SCRIPT
     candidates.push_back(FACTORIZE_PLOT_SCRIPT);
 #endif
